@@ -1,0 +1,40 @@
+// Choosing a serial port from the Ports menu, and restoring the stored one at start-up. The
+// check marks on the sixteen port items are the program's record of the port in use: a
+// command moves the mark only when its port opened.
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <optional>
+
+class QAction;
+
+namespace seriallink {
+class IntervalTimer;
+class MessageBox;
+class SerialComponent;
+} // namespace seriallink
+
+namespace app {
+
+inline constexpr int kPortCount = 16;
+inline constexpr int kPollPeriodMs = 500;
+inline constexpr char kLineSettings[] = "300,N,8,1";
+
+struct PortCommandParts {
+    seriallink::SerialComponent& comm;
+    seriallink::MessageBox& boxes;
+    const std::array<QAction*, kPortCount>& items; // Com1 .. Com16
+    QString& port;                                 // the form member
+    seriallink::IntervalTimer& timer;
+};
+
+// Remembers port n, moves the component to it and opens it at 300,N,8,1. A failure shows
+// its description once and leaves the check marks as they were.
+void runPortCommand(const PortCommandParts& parts, int n);
+
+// The stored "port" as a port number, when it is a whole number from 1 to 16.
+std::optional<int> storedPortNumber(const QString& port);
+
+} // namespace app

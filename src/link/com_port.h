@@ -1,0 +1,39 @@
+// Where COM1 to COM16 live on this machine, and what to tell the operator when one cannot be
+// used. The program speaks of numbered COM ports everywhere; only this file knows that on Linux
+// and macOS a COM port is whatever device the per-user link "com<n>" in portsFolder() points to
+// (the way Wine maps COM ports), with /dev/ttyS<n-1> as Linux's fallback.
+#pragma once
+
+#include <QSerialPort>
+#include <QString>
+
+namespace seriallink {
+
+// The folder of the per-user COM port links, read afresh on every call so that a changed
+// XDG_CONFIG_HOME takes effect.
+QString portsFolder();
+
+// The device that COM<port> stands for: "COM<port>" on Windows; elsewhere the fully resolved
+// target of the link "com<port>" (a dangling link still yields its target, so that an error can
+// name it), or the fallback when there is no link.
+QString comPortDevice(int port);
+
+// Why an open failed, in the terms the operator can act on.
+enum class OpenProblem {
+    Missing,          // the device is not there
+    PermissionDenied, // the user may not use the device
+    InUse,            // another program holds the device
+    Other,
+};
+
+// Sorts a QSerialPort error and its text into an OpenProblem.
+OpenProblem classifyOpenFailure(QSerialPort::SerialPortError error, const QString& reason);
+
+// A few lines for the operator: which COM port, which device, the system's reason and what to do.
+QString openFailureDescription(int port, const QString& device, QSerialPort::SerialPortError error,
+                               const QString& reason);
+
+// Said when an open port's device goes away (unplugged, other end closed).
+QString deviceLostDescription(int port, const QString& device);
+
+} // namespace seriallink

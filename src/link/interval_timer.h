@@ -1,0 +1,33 @@
+// A timer with the window's timer semantics: it ticks only while it is enabled and its
+// interval is above 0, and enabling it (or changing the interval) starts a full new period.
+// A bare QTimer with interval 0 would instead fire on every turn of the event loop.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+namespace seriallink {
+
+class IntervalTimer : public QObject {
+    Q_OBJECT
+public:
+    explicit IntervalTimer(QObject* parent = nullptr);
+
+    int interval() const { return interval_; }
+    void setInterval(int milliseconds);
+    bool enabled() const { return enabled_; }
+    void setEnabled(bool enabled);
+    bool ticking() const { return timer_.isActive(); }
+
+signals:
+    void tick();
+
+private:
+    void restart();
+
+    QTimer timer_;
+    int interval_ = 0;
+    bool enabled_ = true;
+};
+
+} // namespace seriallink

@@ -1,0 +1,31 @@
+// The message-box seam: every box the program shows goes through this, so tests can record
+// boxes instead of needing a screen and a person to press OK.
+#pragma once
+
+#include <QString>
+
+namespace seriallink {
+
+// Style values: buttons in the low bits (only OK is used), icons above them.
+enum MsgBoxStyle : int {
+    vbOKOnly = 0,
+    vbCritical = 16,
+    vbQuestion = 32,
+    vbExclamation = 48,
+    vbInformation = 64,
+};
+
+inline constexpr int vbOK = 1;
+
+// The title a box shows when it names none of its own.
+inline constexpr char kApplicationTitle[] = "Vorlan Wattmeter";
+
+class MessageBox {
+public:
+    virtual ~MessageBox() = default;
+    // Shows a modal box and returns the button pressed. An empty title means the
+    // application title.
+    virtual int MsgBox(const QString& prompt, int style = vbOKOnly, const QString& title = {}) = 0;
+};
+
+} // namespace seriallink

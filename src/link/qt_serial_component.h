@@ -1,0 +1,66 @@
+// The serial component on a real serial device, through QSerialPort. COM numbers become device
+// paths through com_port.h; everything is non-blocking and driven by the event loop, so the
+// window never waits for the line.
+#pragma once
+
+#include "link/serial_component.h"
+
+#include <QSerialPort>
+#include <QStringView>
+
+#include <optional>
+
+namespace seriallink {
+
+struct LineSettings {
+    qint32 baudRate = 300;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    QSerialPort::DataBits dataBits = QSerialPort::Data8;
+    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+
+    friend bool operator==(const LineSettings&, const LineSettings&) = default;
+};
+
+// "baud,parity,data,stop", e.g. "300,N,8,1": parity N, E, O, M or S; 5 to 8 data bits; 1, 1.5
+// or 2 stop bits. Nothing for anything else.
+std::optional<LineSettings> parseLineSettings(QStringView text);
+
+class QtSerialComponent : public SerialComponent {
+    Q_OBJECT
+public:
+    explicit QtSerialComponent(QObject* parent = nullptr);
+
+    Failure setCommPort(int port) override;
+    int commPort() const override { return commPort_; }
+    Failure setPortOpen(bool open) override;
+    bool portOpen() const override;
+    // On a closed port the settings are kept for the next open.
+    Failure setSettings(const QString& settings) override;
+    void setRThreshold(int threshold) override { rthreshold_ = threshold; }
+    Failure output(const QByteArray& bytes) override;
+    int commEvent() const override { return commEvent_; }
+    QByteArray input() override;
+
+    // The device path of the open port, or of the last one opened.
+    QString device() const { return device_; }
+
+private:
+    void onReadyRead();
+    void onError(QSerialPort::SerialPortError error);
+    void finishLoss(quint64 generation);
+    void closePort();
+    bool lossQueued() const;
+    bool apply(const LineSettings& settings);
+
+    QSerialPort* const port_;
+    int commPort_ = 1;
+    int rthreshold_ = 0;
+    int commEvent_ = 0;
+    LineSettings settings_;
+    QString device_;
+    // Counts successful opens, so that a loss noticed on one open never closes a later one.
+    quint64 generation_ = 0;
+    quint64 lossQueuedFor_ = 0;
+};
+
+} // namespace seriallink

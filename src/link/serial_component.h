@@ -1,0 +1,47 @@
+// The serial port component, shaped like the communications control the window was designed
+// around: choose a port number, open and close it, apply a settings string, write text with
+// Output, and take received text with Input when the OnComm event says characters are waiting.
+// Every byte on the line is one Latin-1 character in both directions.
+//
+// QtSerialComponent is the real implementation; tests use a recording fake.
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <optional>
+
+namespace seriallink {
+
+// An operation the component refuses yields the description of why; success yields nothing.
+using Failure = std::optional<QString>;
+
+// Values of CommEvent.
+enum CommEventCode : int {
+    comEvReceive = 2, // received characters are waiting
+};
+
+class SerialComponent : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    virtual Failure setCommPort(int port) = 0; // 1 to 16; refused while the port is open
+    virtual int commPort() const = 0;
+    virtual Failure setPortOpen(bool open) = 0; // closing a closed port is accepted
+    virtual bool portOpen() const = 0;
+    virtual Failure setSettings(const QString& settings) = 0; // e.g. "300,N,8,1"
+    virtual void setRThreshold(int threshold) = 0;
+    virtual Failure output(const QByteArray& bytes) = 0; // refused when no port is open
+    virtual int commEvent() const = 0;
+    virtual QByteArray input() = 0; // everything waiting; taking it removes it
+
+signals:
+    void OnComm();
+    // The open device went away (cable pulled, other end closed). The component has already
+    // closed the port; this comes once per loss.
+    void deviceLost(const QString& description);
+};
+
+} // namespace seriallink

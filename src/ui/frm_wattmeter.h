@@ -1,0 +1,101 @@
+// frmWattmeter: the program's one window. It owns every widget, the poll timer Timer1, the
+// serial component MSComm1 and the form members, and binds each widget event to its
+// handler. The handlers stay short: the work happens in the rooms that own it (app for the
+// shell, link for the line and the panes, telemetry for the protocol).
+#pragma once
+
+#include "app/port_selection.h"
+#include "link/interval_timer.h"
+#include "link/message_box.h"
+#include "link/serial_component.h"
+#include "telemetry/poll_cycle.h"
+
+#include <QMainWindow>
+
+#include <array>
+#include <memory>
+#include <string>
+
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace ui {
+
+class Lamp;
+
+class frmWattmeter : public QMainWindow {
+    Q_OBJECT
+public:
+    // boxes may be null: the window then shows real message boxes.
+    explicit frmWattmeter(std::unique_ptr<seriallink::SerialComponent> comm,
+                          std::unique_ptr<seriallink::MessageBox> boxes = nullptr);
+    ~frmWattmeter() override;
+
+    // Handlers.
+    void Form_Load();
+    void Form_Unload();
+    void Form_Terminate();
+    void Exit_Click();
+    void mnuPortsCom_Click(int n); // the sixteen port commands
+    void mnuHelpAbout_Click();
+
+    // Form members.
+    std::string parsestring;      // receive buffer, one byte per character
+    telemetry::PollCycle polling; // poll, interval, pollcurrent
+    QString port;
+
+    // Widgets, by their design names.
+    QLineEdit* txtForward;
+    QLineEdit* txtReflected;
+    QLineEdit* txtVSWR;
+    QLineEdit* txtI1;
+    QLineEdit* txtI2;
+    QLineEdit* txtI3;
+    QLineEdit* txtI4;
+    QLineEdit* txtITotal;
+    QPlainTextEdit* txtAlarms;
+    QPlainTextEdit* txtTerm;
+    QProgressBar* prgBar1;
+    QProgressBar* prgBar2;
+    Lamp* shpHigh;
+    Lamp* shpLow;
+    QPushButton* Read;
+    QPushButton* Current;
+    QPushButton* Status;
+    QPushButton* Reset;
+    QPushButton* Exit;
+    seriallink::IntervalTimer* Timer1;
+    std::unique_ptr<seriallink::SerialComponent> MSComm1;
+
+    // Menus.
+    QMenu* mnuPorts;
+    std::array<QAction*, app::kPortCount> mnuPortsCom{};
+    QMenu* PollInterval;
+    QAction* mnuPollDisabled;
+    QAction* mnuPoll1;
+    QAction* mnuPollCurrent;
+    QMenu* mnuHelp;
+    QAction* mnuHelpAbout;
+
+    // The eight reading fields in the order start-up empties them.
+    std::array<QLineEdit*, 8> readingFields() const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createWidgets();
+    void createMenus();
+    void bindEvents();
+    app::PortCommandParts portCommandParts();
+
+    std::unique_ptr<seriallink::MessageBox> boxes_;
+    bool closed_ = false; // closed through the window: the release saves the position again
+    bool ended_ = false;  // ended through Exit: nothing more is saved
+};
+
+} // namespace ui

@@ -1,0 +1,34 @@
+#include "qt_message_box.h"
+
+#include <QMessageBox>
+
+namespace ui {
+
+namespace {
+
+QMessageBox::Icon iconFor(int style) {
+    switch (style & 0x70) {
+    case seriallink::vbCritical:
+        return QMessageBox::Critical;
+    case seriallink::vbQuestion:
+        return QMessageBox::Question;
+    case seriallink::vbExclamation:
+        return QMessageBox::Warning;
+    case seriallink::vbInformation:
+        return QMessageBox::Information;
+    default:
+        return QMessageBox::NoIcon;
+    }
+}
+
+} // namespace
+
+int QtMessageBox::MsgBox(const QString& prompt, int style, const QString& title) {
+    QMessageBox box(iconFor(style),
+                    title.isEmpty() ? QString::fromLatin1(seriallink::kApplicationTitle) : title, prompt,
+                    QMessageBox::Ok, parent_);
+    box.exec();
+    return seriallink::vbOK;
+}
+
+} // namespace ui

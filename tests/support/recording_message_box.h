@@ -1,0 +1,30 @@
+// Records every message box instead of showing it. A test that expects no box checks that
+// `shown` is empty; onShow runs while the "box is open", for tests of what happens meanwhile.
+#pragma once
+
+#include "link/message_box.h"
+
+#include <QList>
+
+#include <functional>
+
+struct ShownBox {
+    QString prompt;
+    int style;
+    QString title; // empty: the application title
+
+    bool operator==(const ShownBox&) const = default;
+};
+
+class RecordingMessageBox : public seriallink::MessageBox {
+public:
+    QList<ShownBox> shown;
+    std::function<void()> onShow;
+
+    int MsgBox(const QString& prompt, int style, const QString& title) override {
+        shown << ShownBox{prompt, style, title};
+        if (onShow)
+            onShow();
+        return seriallink::vbOK;
+    }
+};
