@@ -1,0 +1,46 @@
+// The window side of the scanner: readings into text boxes and bars, band reports into the
+// lamps, alarms into time-stamped lines of the alarm pane, and the over-power warning.
+#pragma once
+
+#include "telemetry/scanner.h"
+
+#include <QTime>
+
+#include <functional>
+
+class QProgressBar;
+
+namespace seriallink {
+class MessageBox;
+}
+
+namespace ui {
+
+class frmWattmeter;
+
+using Clock = std::function<QTime()>;
+
+inline constexpr char kOverPowerWarning[] =
+    "Forward power exceeds 1100 watts! A reset will be needed.";
+
+// Sets a bar from a reading; a value outside the bar's range is refused (the check is on the
+// reading itself, before any rounding) and the bar keeps its value.
+bool setBarValue(QProgressBar& bar, float value);
+
+class WindowSink : public telemetry::ScanSink {
+public:
+    WindowSink(frmWattmeter& window, seriallink::MessageBox& boxes, const Clock& clock)
+        : window_(window), boxes_(boxes), clock_(clock) {}
+
+    void band(telemetry::Band band) override;
+    void overPowerWarning() override;
+    void alarm(std::string_view text) override;
+    void reading(telemetry::Reading which, std::string_view field) override;
+
+private:
+    frmWattmeter& window_;
+    seriallink::MessageBox& boxes_;
+    const Clock& clock_;
+};
+
+} // namespace ui
