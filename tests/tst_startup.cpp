@@ -26,7 +26,8 @@ private slots:
 void tst_startup::firstRunWithEmptyStore() {
     WindowFixture f;
     f.window->Form_Load();
-    const ShownBox expected{"Please select a com port first", seriallink::vbInformation, "Port error"};
+    const ShownBox expected{"Please select a com port first", seriallink::vbInformation,
+                            "Port error"};
     QCOMPARE(f.boxes->shown, QList<ShownBox>{expected});
     QCOMPARE(f.window->pos(), QPoint(0, 0));
     QCOMPARE(f.serial->rthreshold, 1);

@@ -249,8 +249,11 @@ void tst_window_layout::altKeyPressesItsButton() {
     // Qt dispatches the mnemonic; what the window owes it is the right key on each button.
     WindowFixture f;
     const auto& w = *f.window;
-    const QList<QPair<QPushButton*, const char*>> keys = {
-        {w.Read, "Alt+P"}, {w.Current, "Alt+C"}, {w.Status, "Alt+S"}, {w.Reset, "Alt+R"}, {w.Exit, "Alt+X"}};
+    const QList<QPair<QPushButton*, const char*>> keys = {{w.Read, "Alt+P"},
+                                                          {w.Current, "Alt+C"},
+                                                          {w.Status, "Alt+S"},
+                                                          {w.Reset, "Alt+R"},
+                                                          {w.Exit, "Alt+X"}};
     for (const auto& [button, key] : keys)
         QCOMPARE(button->shortcut(), QKeySequence(QString::fromLatin1(key)));
 }

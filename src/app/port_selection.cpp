@@ -1,9 +1,9 @@
 #include "port_selection.h"
 
-#include "settings_store.h"
 #include "link/interval_timer.h"
 #include "link/message_box.h"
 #include "link/serial_component.h"
+#include "settings_store.h"
 #include "telemetry/number.h"
 
 #include <QAction>

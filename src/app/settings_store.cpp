@@ -6,7 +6,9 @@ namespace app {
 
 namespace {
 
-QString path(const QString& section, const QString& key) { return section + QLatin1Char('/') + key; }
+QString path(const QString& section, const QString& key) {
+    return section + QLatin1Char('/') + key;
+}
 
 } // namespace
 

@@ -33,7 +33,9 @@ int storedEdgeToPixels(const QString& twips) {
     return static_cast<int>(pixels);
 }
 
-QString pixelsToStoredEdge(int pixels) { return QString::number(pixels * kTwipsPerPixel); }
+QString pixelsToStoredEdge(int pixels) {
+    return QString::number(pixels * kTwipsPerPixel);
+}
 
 void restoreWindowPosition(QWidget& window) {
     window.move(window.x(), storedEdgeToPixels(readEdge(kFormTop)));

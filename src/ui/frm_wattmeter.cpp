@@ -4,6 +4,9 @@
 #include "app/settings_store.h"
 #include "app/window_position.h"
 #include "app_icon.h"
+#include "link/command_buttons.h"
+#include "link/receive_path.h"
+#include "link/terminal_keys.h"
 #include "qt_message_box.h"
 #include "telemetry/protocol.h"
 
@@ -12,20 +15,22 @@
 #include <QCloseEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
 
 namespace ui {
 
 namespace {
 
-QByteArray command(std::string_view text) { return QByteArray(text.data(), qsizetype(text.size())); }
+QByteArray command(std::string_view text) {
+    return QByteArray(text.data(), qsizetype(text.size()));
+}
 
 } // namespace
 
 frmWattmeter::frmWattmeter(std::unique_ptr<seriallink::SerialComponent> comm,
                            std::unique_ptr<seriallink::MessageBox> boxes)
-    : MSComm1(std::move(comm)), boxes_(std::move(boxes)) {
-    if (!boxes_)
-        boxes_ = std::make_unique<QtMessageBox>(this);
+    : MSComm1(std::move(comm)),
+      boxes_(boxes ? std::move(boxes) : std::make_unique<QtMessageBox>(this)) {
     setObjectName(QStringLiteral("frmWattmeter"));
     setWindowTitle(QStringLiteral("Vorlan Amp Wattmeter by Q7ZX"));
     setWindowIcon(appIcon());
@@ -68,9 +73,13 @@ void frmWattmeter::Form_Load() {
     (void)MSComm1->output(command(telemetry::kResetCommand));
 }
 
-void frmWattmeter::Form_Unload() { app::saveWindowPosition(*this); }
+void frmWattmeter::Form_Unload() {
+    app::saveWindowPosition(*this);
+}
 
-void frmWattmeter::Form_Terminate() { app::saveWindowPosition(*this); }
+void frmWattmeter::Form_Terminate() {
+    app::saveWindowPosition(*this);
+}
 
 void frmWattmeter::Exit_Click() {
     if (MSComm1->portOpen())
@@ -87,10 +96,72 @@ void frmWattmeter::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void frmWattmeter::mnuPortsCom_Click(int n) { app::runPortCommand(portCommandParts(), n); }
+void frmWattmeter::mnuPortsCom_Click(int n) {
+    app::runPortCommand(portCommandParts(), n);
+}
 
 void frmWattmeter::mnuHelpAbout_Click() {
-    boxes_->MsgBox(app::aboutText(), seriallink::vbInformation, QString::fromLatin1(app::kAboutTitle));
+    boxes_->MsgBox(app::aboutText(), seriallink::vbInformation,
+                   QString::fromLatin1(app::kAboutTitle));
+}
+
+void frmWattmeter::Timer1_Timer() {
+    // The over-power warning holds a tick open; ticks that fall due meanwhile do nothing.
+    if (inTick_)
+        return;
+    const QScopedValueRollback guard(inTick_, true);
+    // Text that arrives while a warning is open goes into a fresh buffer for the next tick.
+    const std::string scanned = std::exchange(parsestring, {});
+    telemetry::scan(scanned, sink_);
+    for (const std::string_view due : polling.tick())
+        (void)MSComm1->output(command(due));
+}
+
+void frmWattmeter::MSComm1_OnComm() {
+    seriallink::receive(*MSComm1, *Timer1, parsestring, *txtTerm);
+}
+
+void frmWattmeter::mnuPollDisabled_Click() {
+    app::choosePollingDisabled(polling, pollingMenu());
+}
+
+void frmWattmeter::mnuPoll1_Click() {
+    app::choosePollingEnabled(polling, pollingMenu());
+}
+
+void frmWattmeter::mnuPollCurrent_Click() {
+    app::toggleCurrentPolling(polling, pollingMenu());
+}
+
+bool frmWattmeter::portSelected() const {
+    return std::any_of(mnuPortsCom.begin(), mnuPortsCom.end(),
+                       [](const QAction* item) { return item->isChecked(); });
+}
+
+void frmWattmeter::sendButtonCommand(std::initializer_list<QLineEdit*> emptyFirst,
+                                     std::string_view command) {
+    seriallink::sendButtonCommand(*MSComm1, *boxes_, emptyFirst, portSelected(), command);
+}
+
+void frmWattmeter::Read_Click() {
+    sendButtonCommand({txtForward, txtReflected, txtVSWR}, telemetry::kPowerCommand);
+}
+
+void frmWattmeter::Current_Click() {
+    sendButtonCommand({txtI1, txtI2, txtI3, txtI4, txtITotal}, telemetry::kCurrentCommand);
+}
+
+void frmWattmeter::Status_Click() {
+    sendButtonCommand({}, telemetry::kStatusCommand);
+}
+
+void frmWattmeter::Reset_Click() {
+    // Reset needs no chosen port: with none open the write fails quietly.
+    (void)MSComm1->output(command(telemetry::kResetCommand));
+}
+
+void frmWattmeter::txtTerm_KeyPress(int& KeyAscii) {
+    seriallink::terminalKeyPress(*MSComm1, *txtTerm, KeyAscii);
 }
 
 void frmWattmeter::bindEvents() {
@@ -105,9 +176,28 @@ void frmWattmeter::bindEvents() {
     };
     for (int n = 1; n <= app::kPortCount; ++n)
         bindMenu(mnuPortsCom[n - 1], [this, n] { mnuPortsCom_Click(n); });
+    bindMenu(mnuPollDisabled, [this] { mnuPollDisabled_Click(); });
+    bindMenu(mnuPoll1, [this] { mnuPoll1_Click(); });
+    bindMenu(mnuPollCurrent, [this] { mnuPollCurrent_Click(); });
     bindMenu(mnuHelpAbout, [this] { mnuHelpAbout_Click(); });
 
+    connect(Read, &QPushButton::clicked, this, &frmWattmeter::Read_Click);
+    connect(Current, &QPushButton::clicked, this, &frmWattmeter::Current_Click);
+    connect(Status, &QPushButton::clicked, this, &frmWattmeter::Status_Click);
+    connect(Reset, &QPushButton::clicked, this, &frmWattmeter::Reset_Click);
+    new seriallink::TerminalKeys(*txtTerm, [this](int& KeyAscii) { txtTerm_KeyPress(KeyAscii); });
+
     connect(Exit, &QPushButton::clicked, this, &frmWattmeter::Exit_Click);
+    connect(Timer1, &seriallink::IntervalTimer::tick, this, &frmWattmeter::Timer1_Timer);
+    connect(MSComm1.get(), &seriallink::SerialComponent::OnComm, this,
+            &frmWattmeter::MSComm1_OnComm);
+    // Told once per loss, after the component has closed the port.
+    connect(
+        MSComm1.get(), &seriallink::SerialComponent::deviceLost, this,
+        [this](const QString& description) {
+            boxes_->MsgBox(description, seriallink::vbExclamation);
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace ui

@@ -4,11 +4,13 @@
 // shell, link for the line and the panes, telemetry for the protocol).
 #pragma once
 
+#include "app/polling_options.h"
 #include "app/port_selection.h"
 #include "link/interval_timer.h"
 #include "link/message_box.h"
 #include "link/serial_component.h"
 #include "telemetry/poll_cycle.h"
+#include "window_sink.h"
 
 #include <QMainWindow>
 
@@ -42,6 +44,19 @@ public:
     void Exit_Click();
     void mnuPortsCom_Click(int n); // the sixteen port commands
     void mnuHelpAbout_Click();
+    void Timer1_Timer();
+    void MSComm1_OnComm();
+    void mnuPollDisabled_Click();
+    void mnuPoll1_Click();
+    void mnuPollCurrent_Click();
+    void Read_Click();
+    void Current_Click();
+    void Status_Click();
+    void Reset_Click();
+    void txtTerm_KeyPress(int& KeyAscii);
+
+    // The time of day that alarm lines carry.
+    void setClock(Clock clock) { clock_ = std::move(clock); }
 
     // Form members.
     std::string parsestring;      // receive buffer, one byte per character
@@ -92,8 +107,14 @@ private:
     void createMenus();
     void bindEvents();
     app::PortCommandParts portCommandParts();
+    app::PollingMenu pollingMenu() const { return {mnuPollDisabled, mnuPoll1, mnuPollCurrent}; }
+    bool portSelected() const; // a port item carries the check mark
+    void sendButtonCommand(std::initializer_list<QLineEdit*> emptyFirst, std::string_view command);
 
     std::unique_ptr<seriallink::MessageBox> boxes_;
+    Clock clock_ = [] { return QTime::currentTime(); };
+    WindowSink sink_{*this, *boxes_, clock_};
+    bool inTick_ = false; // a tick waiting on the over-power warning
     bool closed_ = false; // closed through the window: the release saves the position again
     bool ended_ = false;  // ended through Exit: nothing more is saved
 };

@@ -42,12 +42,14 @@ void setColor(QWidget* widget, QPalette::ColorRole role, const QColor& color) {
 
 QLineEdit* readingField(QWidget* client, const char* name, const char* text, int left, int top,
                         int width) {
-    auto* field = place(new QLineEdit(QString::fromLatin1(text), client), name, left, top, width, 285);
+    auto* field =
+        place(new QLineEdit(QString::fromLatin1(text), client), name, left, top, width, 285);
     field->setReadOnly(true);
     return field;
 }
 
-QPlainTextEdit* logPane(QWidget* client, const char* name, int left, int top, int width, int height) {
+QPlainTextEdit* logPane(QWidget* client, const char* name, int left, int top, int width,
+                        int height) {
     auto* pane = place(new QPlainTextEdit(client), name, left, top, width, height);
     pane->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -58,7 +60,8 @@ QPlainTextEdit* logPane(QWidget* client, const char* name, int left, int top, in
 }
 
 QPushButton* button(QWidget* client, const char* name, const char* caption, int left) {
-    auto* b = place(new QPushButton(QString::fromLatin1(caption), client), name, left, 3240, 855, 615);
+    auto* b =
+        place(new QPushButton(QString::fromLatin1(caption), client), name, left, 3240, 855, 615);
     // Enter and Escape press no button.
     b->setAutoDefault(false);
     b->setDefault(false);
@@ -74,7 +77,8 @@ QProgressBar* bar(QWidget* client, const char* name, const char* tooltip, int to
     return b;
 }
 
-QLabel* label(QWidget* client, const char* name, const char* caption, int left, int top, int width) {
+QLabel* label(QWidget* client, const char* name, const char* caption, int left, int top,
+              int width) {
     auto* l = place(new QLabel(QString::fromLatin1(caption), client), name, left, top, width, 255);
     l->setTextFormat(Qt::PlainText);
     return l;
@@ -168,8 +172,9 @@ void frmWattmeter::createWidgets() {
     setFont(fittedFont(client, font()));
 
     // Tab order by tab index; labels, bars and lamps take no focus.
-    QWidget* const chain[] = {txtForward, txtTerm, Read,  Current, Status, Reset, Exit, txtReflected,
-                              txtVSWR,    txtAlarms, txtI1, txtI2,  txtI3,  txtI4, txtITotal};
+    QWidget* const chain[] = {txtForward, txtTerm, Read,         Current, Status,
+                              Reset,      Exit,    txtReflected, txtVSWR, txtAlarms,
+                              txtI1,      txtI2,   txtI3,        txtI4,   txtITotal};
     for (std::size_t i = 1; i < std::size(chain); ++i)
         setTabOrder(chain[i - 1], chain[i]);
     txtForward->setFocus();
@@ -189,16 +194,19 @@ void frmWattmeter::createMenus() {
     mnuPorts->setObjectName(QStringLiteral("mnuPorts"));
     for (int n = 1; n <= app::kPortCount; ++n) {
         // Com1 to Com9 take their digit as access key; Com10 to Com16 have none.
-        const QString caption = n < 10 ? QStringLiteral("Com&%1").arg(n) : QStringLiteral("Com%1").arg(n);
+        const QString caption =
+            n < 10 ? QStringLiteral("Com&%1").arg(n) : QStringLiteral("Com%1").arg(n);
         mnuPortsCom[n - 1] = addItem(mnuPorts, QStringLiteral("mnuPortsCom%1").arg(n), caption);
     }
 
     PollInterval = menuBar()->addMenu(QStringLiteral("P&olling"));
     PollInterval->setObjectName(QStringLiteral("PollInterval"));
-    mnuPollDisabled = addItem(PollInterval, QStringLiteral("mnuPollDisabled"), QStringLiteral("&Disabled"));
+    mnuPollDisabled =
+        addItem(PollInterval, QStringLiteral("mnuPollDisabled"), QStringLiteral("&Disabled"));
     mnuPollDisabled->setChecked(true);
     mnuPoll1 = addItem(PollInterval, QStringLiteral("mnuPoll1"), QStringLiteral("&Enabled"));
-    mnuPollCurrent = addItem(PollInterval, QStringLiteral("mnuPollCurrent"), QStringLiteral("&Include Current"));
+    mnuPollCurrent =
+        addItem(PollInterval, QStringLiteral("mnuPollCurrent"), QStringLiteral("&Include Current"));
 
     mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));

@@ -25,8 +25,8 @@ QMessageBox::Icon iconFor(int style) {
 
 int QtMessageBox::MsgBox(const QString& prompt, int style, const QString& title) {
     QMessageBox box(iconFor(style),
-                    title.isEmpty() ? QString::fromLatin1(seriallink::kApplicationTitle) : title, prompt,
-                    QMessageBox::Ok, parent_);
+                    title.isEmpty() ? QString::fromLatin1(seriallink::kApplicationTitle) : title,
+                    prompt, QMessageBox::Ok, parent_);
     box.exec();
     return seriallink::vbOK;
 }

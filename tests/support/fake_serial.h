@@ -13,11 +13,11 @@ public:
     using seriallink::SerialComponent::SerialComponent;
 
     // What the tests arrange and inspect.
-    QSet<int> refusedPorts;             // opening these ports fails
-    QByteArrayList outputs;             // every accepted Output, one entry per write
-    QStringList settingsApplied;        // every accepted Settings string
-    QList<int> opened;                  // ports opened, in order
-    int closes = 0;                     // successful closes of an open port
+    QSet<int> refusedPorts;      // opening these ports fails
+    QByteArrayList outputs;      // every accepted Output, one entry per write
+    QStringList settingsApplied; // every accepted Settings string
+    QList<int> opened;           // ports opened, in order
+    int closes = 0;              // successful closes of an open port
     int rthreshold = 0;
 
     QByteArray written() const { return outputs.join(); }

@@ -3,7 +3,8 @@
 #include <QSettings>
 
 TempSettings::TempSettings()
-    : previous_(qgetenv("XDG_CONFIG_HOME")), hadPrevious_(qEnvironmentVariableIsSet("XDG_CONFIG_HOME")) {
+    : previous_(qgetenv("XDG_CONFIG_HOME")),
+      hadPrevious_(qEnvironmentVariableIsSet("XDG_CONFIG_HOME")) {
     qputenv("XDG_CONFIG_HOME", dir_.path().toLocal8Bit());
     // QSettings reads XDG_CONFIG_HOME once per process; tell it about the new folder.
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir_.path());

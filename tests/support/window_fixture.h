@@ -13,8 +13,9 @@ struct WindowFixture {
     TempSettings settings;
     FakeSerial* serial = new FakeSerial;
     RecordingMessageBox* boxes = new RecordingMessageBox;
-    std::unique_ptr<ui::frmWattmeter> window{new ui::frmWattmeter(
-        std::unique_ptr<seriallink::SerialComponent>(serial), std::unique_ptr<seriallink::MessageBox>(boxes))};
+    std::unique_ptr<ui::frmWattmeter> window{
+        new ui::frmWattmeter(std::unique_ptr<seriallink::SerialComponent>(serial),
+                             std::unique_ptr<seriallink::MessageBox>(boxes))};
 
     // Which port items carry a check mark, as port numbers.
     QList<int> checkedPorts() const {
