@@ -1,7 +1,48 @@
 #!/usr/bin/env bash
 # Builds the program and starts it.
+#
+#   bash tools/run.sh              the program wired to the built-in amplifier simulator, on
+#                                  a throwaway settings folder with COM1 already chosen; type
+#                                  simulator commands (help, overpower, band, ...) here
+#   bash tools/run.sh --amplifier  the program on its own, with your settings and ports
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$here/build}
 "$here/tools/setup.sh"
-exec "$BUILD_DIR/bin/wattmeter" "$@"
+bin=$BUILD_DIR/bin
+
+if [ "${1:-}" = "--amplifier" ]; then
+    shift
+    exec "$bin/wattmeter" "$@"
+fi
+
+demo=$(mktemp -d)
+sim_pid=
+cleanup() {
+    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    rm -rf "$demo"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+export XDG_CONFIG_HOME=$demo
+settings="$demo/Vorlan Wattmeter"
+mkdir -p "$settings"
+printf '[settings]\nport=1\n' >"$settings/Vorlan Wattmeter.conf"
+
+# The simulator reads its commands from this terminal while the window runs.
+"$bin/wattmeter-sim" --com 1 "$@" <&0 &
+sim_pid=$!
+for _ in $(seq 50); do
+    [ -L "$settings/ports/com1" ] && break
+    kill -0 "$sim_pid" 2>/dev/null || { echo "The simulator did not start." >&2; exit 1; }
+    sleep 0.1
+done
+
+cat <<'TXT'
+The window is wired to a simulated amplifier on COM1. Choose Polling > Enabled for live
+readings (and Include Current for the stage currents), or press Power, Current or Status.
+Type simulator commands here and press Enter: help lists them (overpower, vswr, band,
+split, noise, vanish, clear, ...). Close the window to stop.
+TXT
+"$bin/wattmeter"
