@@ -25,10 +25,10 @@ struct Bench {
     explicit Bench(const QStringList& options = {"--fast"}) {
         sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         sim.start(QStringLiteral(WATTMETER_SIM_PATH), QStringList{"--com", "1", "--quiet"} + options);
-        if (!sim.waitForStarted(3000))
+        if (!sim.waitForStarted(10000))
             return;
         while (!sim.canReadLine() || !sim.readLine().startsWith("link ")) {
-            if (!sim.waitForReadyRead(3000))
+            if (!sim.waitForReadyRead(10000))
                 return;
         }
         settings.set("port", "1");
