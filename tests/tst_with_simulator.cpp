@@ -7,6 +7,8 @@
 #include "ui/frm_wattmeter.h"
 #include "ui/lamp.h"
 
+#include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -23,13 +25,15 @@ struct Bench {
     std::unique_ptr<ui::frmWattmeter> window;
 
     explicit Bench(const QStringList& options = {"--fast"}) {
-        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sim.setProcessChannelMode(QProcess::ForwardedChannels);
         sim.start(QStringLiteral(WATTMETER_SIM_PATH), QStringList{"--com", "1", "--quiet"} + options);
-        if (!sim.waitForStarted(10000))
-            return;
-        while (!sim.canReadLine() || !sim.readLine().startsWith("link ")) {
-            if (!sim.waitForReadyRead(10000))
+        // The simulator links its pseudo-terminal as COM1 once it is ready to answer.
+        const QString link = settings.portsFolder() + QStringLiteral("/com1");
+        QDeadlineTimer deadline(10000);
+        while (!QFileInfo(link).isSymLink()) {
+            if (deadline.hasExpired() || sim.state() == QProcess::NotRunning)
                 return;
+            QTest::qWait(20);
         }
         settings.set("port", "1");
         window = std::make_unique<ui::frmWattmeter>(std::make_unique<seriallink::QtSerialComponent>(),
