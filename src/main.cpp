@@ -1,11 +1,84 @@
+#include "app/journal.h"
+#include "app/journaling_serial.h"
 #include "link/qt_serial_component.h"
 #include "ui/frm_wattmeter.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+void describe(QCommandLineParser& parser, const QCommandLineOption& journal) {
+    parser.setApplicationDescription(QStringLiteral(
+        "Monitor and command an RF power amplifier over a serial line. The port (COM1 to COM16)\n"
+        "is chosen in the Ports menu and remembered in\n"
+        "$XDG_CONFIG_HOME/Vorlan Wattmeter/Vorlan Wattmeter.conf; on Linux COMn is the device\n"
+        "that the link $XDG_CONFIG_HOME/Vorlan Wattmeter/ports/comn points to, else "
+        "/dev/ttyS(n-1)."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption(journal);
+}
+
+// --help and --version answer without a display.
+bool asksForInformation(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        for (const char* option : {"-h", "--help", "--help-all", "-v", "--version"}) {
+            if (std::strcmp(argv[i], option) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+// Wayland compositors refuse to place windows, so the remembered position could never be
+// restored there; run through XWayland when it is available, unless the user chose.
+void preferX11OnWayland() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && !qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
+    QCoreApplication::setApplicationName(QStringLiteral("Vorlan Wattmeter"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(WATTMETER_VERSION));
+    QCommandLineParser parser;
+    const QCommandLineOption journalOption(
+        QStringLiteral("journal"),
+        QStringLiteral("Append one CSV line per event (readings, alarms, band reports, commands "
+                       "sent, ports opened) to <file>."),
+        QStringLiteral("file"));
+    describe(parser, journalOption);
+    if (asksForInformation(argc, argv)) {
+        QCoreApplication information(argc, argv);
+        parser.process(information); // prints and exits
+    }
+
+    preferX11OnWayland();
     QApplication application(argc, argv);
-    ui::frmWattmeter window(std::make_unique<seriallink::QtSerialComponent>());
+    parser.process(application);
+
+    std::unique_ptr<app::Journal> journal;
+    std::unique_ptr<seriallink::SerialComponent> serial =
+        std::make_unique<seriallink::QtSerialComponent>();
+    if (parser.isSet(journalOption)) {
+        QString error;
+        journal = app::Journal::open(parser.value(journalOption), &error);
+        if (!journal) {
+            std::fprintf(stderr, "wattmeter: cannot open the journal %s: %s\n",
+                         qPrintable(parser.value(journalOption)), qPrintable(error));
+            return 1;
+        }
+        serial = std::make_unique<app::JournalingSerial>(std::move(serial), *journal);
+    }
+
+    ui::frmWattmeter window(std::move(serial));
+    window.setJournal(journal.get());
     window.Form_Load();
     window.show();
     return application.exec();

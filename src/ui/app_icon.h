@@ -4,8 +4,8 @@
 
 namespace ui {
 
-// The application icon: a power meter with its needle in the green, drawn at 16, 32 and 48
-// pixels so each size stays crisp.
+// The application icon: a power meter with its needle in the green, in its 16, 32 and 48
+// pixel images (packaging/icons, drawn from the SVG there).
 QIcon appIcon();
 
 } // namespace ui

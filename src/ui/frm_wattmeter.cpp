@@ -113,6 +113,7 @@ void frmWattmeter::Timer1_Timer() {
     // Text that arrives while a warning is open goes into a fresh buffer for the next tick.
     const std::string scanned = std::exchange(parsestring, {});
     telemetry::scan(scanned, sink_);
+    sink_.endOfScan();
     for (const std::string_view due : polling.tick())
         (void)MSComm1->output(command(due));
 }

@@ -57,6 +57,8 @@ public:
 
     // The time of day that alarm lines carry.
     void setClock(Clock clock) { clock_ = std::move(clock); }
+    // Where the scan's readings, alarms and band reports are journaled; null for none.
+    void setJournal(app::Journal* journal) { sink_.setJournal(journal); }
 
     // Form members.
     std::string parsestring;      // receive buffer, one byte per character

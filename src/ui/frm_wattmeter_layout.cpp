@@ -171,6 +171,16 @@ void frmWattmeter::createWidgets() {
 
     setFont(fittedFont(client, font()));
 
+    // Screen readers name each value by the caption beside it.
+    const std::pair<QWidget*, const char*> captions[] = {
+        {txtForward, "Forward Power"},   {txtReflected, "Reflected Power"}, {txtVSWR, "VSWR"},
+        {txtI1, "Stage 1 Current"},      {txtI2, "Stage 2 Current"},        {txtI3, "Stage 3 Current"},
+        {txtI4, "Stage 4 Current"},      {txtITotal, "Total Current"},      {prgBar1, "Forward Power"},
+        {prgBar2, "Reflected Power"},    {shpHigh, "2m"},                   {shpLow, "6m"},
+        {txtAlarms, "Alarms"},           {txtTerm, "Terminal"}};
+    for (const auto& [widget, caption] : captions)
+        widget->setAccessibleName(QString::fromLatin1(caption));
+
     // Tab order by tab index; labels, bars and lamps take no focus.
     QWidget* const chain[] = {txtForward, txtTerm, Read,         Current, Status,
                               Reset,      Exit,    txtReflected, txtVSWR, txtAlarms,

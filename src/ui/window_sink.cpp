@@ -1,5 +1,6 @@
 #include "window_sink.h"
 
+#include "app/journal.h"
 #include "frm_wattmeter.h"
 #include "lamp.h"
 #include "link/appendlog.h"
@@ -24,6 +25,8 @@ void WindowSink::band(telemetry::Band band) {
     const bool high = band == telemetry::Band::High;
     window_.shpHigh->setFillStyle(high ? Lamp::Solid : Lamp::Transparent);
     window_.shpLow->setFillStyle(high ? Lamp::Transparent : Lamp::Solid);
+    if (journal_)
+        journal_->band(high);
 }
 
 void WindowSink::overPowerWarning() {
@@ -34,14 +37,24 @@ void WindowSink::alarm(std::string_view text) {
     std::string line = clock_().toString(QStringLiteral("HH:mm:ss")).toStdString();
     line.append(" - ").append(text).append("\r");
     seriallink::appendlog(*window_.txtAlarms, line);
+    if (journal_)
+        journal_->alarm(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void WindowSink::endOfScan() {
+    if (journal_ && readingSeen_) {
+        QStringList texts;
+        for (const QLineEdit* display : window_.readingFields())
+            texts << display->text();
+        journal_->reading(texts);
+    }
+    readingSeen_ = false;
 }
 
 void WindowSink::reading(telemetry::Reading which, std::string_view field) {
     using telemetry::Reading;
-    QLineEdit* const boxes[] = {window_.txtForward, window_.txtReflected, window_.txtVSWR,
-                                window_.txtI1,      window_.txtI2,        window_.txtI3,
-                                window_.txtI4,      window_.txtITotal};
-    boxes[static_cast<int>(which)]->setText(
+    readingSeen_ = true;
+    window_.readingFields()[static_cast<std::size_t>(which)]->setText(
         QString::fromLatin1(field.data(), static_cast<qsizetype>(field.size())));
 
     QProgressBar* bar = which == Reading::Forward     ? window_.prgBar1

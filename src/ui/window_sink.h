@@ -10,6 +10,10 @@
 
 class QProgressBar;
 
+namespace app {
+class Journal;
+}
+
 namespace seriallink {
 class MessageBox;
 }
@@ -37,10 +41,17 @@ public:
     void alarm(std::string_view text) override;
     void reading(telemetry::Reading which, std::string_view field) override;
 
+    // Journals what the scan changed, when a journal is kept: one line for the readings of a
+    // scan, as the eight displays show them afterwards.
+    void setJournal(app::Journal* journal) { journal_ = journal; }
+    void endOfScan();
+
 private:
     frmWattmeter& window_;
     seriallink::MessageBox& boxes_;
     const Clock& clock_;
+    app::Journal* journal_ = nullptr;
+    bool readingSeen_ = false;
 };
 
 } // namespace ui

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds the .deb, checks its desktop entry and AppStream data, installs it with apt-get and
+# runs the installed program's --version.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export BUILD_DIR=${BUILD_DIR:-$here/build}
+export EXTRA_PACKAGES="dpkg-dev desktop-file-utils appstream ${EXTRA_PACKAGES:-}"
+"$here/tools/setup.sh"
+
+desktop-file-validate "$here/packaging/vorlan-wattmeter.desktop"
+appstreamcli validate --no-net --pedantic "$BUILD_DIR/packaging/io.vorlan.wattmeter.metainfo.xml" || \
+    appstreamcli validate --no-net "$BUILD_DIR/packaging/io.vorlan.wattmeter.metainfo.xml"
+
+(cd "$BUILD_DIR" && cpack -G DEB >/dev/null)
+deb=$(ls "$BUILD_DIR"/vorlan-wattmeter_*.deb | head -n 1)
+echo "Package: $deb"
+dpkg-deb --field "$deb" Depends
+dpkg-deb --contents "$deb" | awk '{print $6}'
+
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "$deb" >/dev/null
+echo "Installed: $(/usr/bin/wattmeter --version)"
+/usr/bin/wattmeter-sim --help >/dev/null
