@@ -1,9 +1,6 @@
 // The amplifier simulator: the model's replies as the program reads them, its faults and line
-// disturbances, the pacing of its output, and the simulator program on a real pseudo-terminal.
+// disturbances, and the simulator program on a real pseudo-terminal.
 #include "sim/amplifier.h"
-#include "sim/console_command.h"
-#include "sim/scenario.h"
-#include "sim/transmitter.h"
 #include "support/temp_settings.h"
 #include "telemetry/scanner.h"
 
@@ -15,9 +12,7 @@
 #include <QRegularExpression>
 #include <QTest>
 
-#include <algorithm>
 #include <chrono>
-#include <cmath>
 
 #ifdef WATTMETER_SIM_PATH
 #include <fcntl.h>
@@ -89,25 +84,13 @@ class TestSimulator : public QObject {
 private slots:
     void replies_data();
     void replies();
-    void currentsAddUpAsTheProgramReadsThem_data();
-    void currentsAddUpAsTheProgramReadsThem();
     void faultAlarms_data();
     void faultAlarms();
-    void faultReadings_data();
-    void faultReadings();
     void resetClearsLatchedAlarmsOnly();
     void bandSwitchReportsTheHardwareBand();
-    void carrierKeysOnAndOff();
     void splitReplyLosesOneField_data();
     void splitReplyLosesOneField();
-    void lineNoiseHasHardBytesButNoReplies();
     void sameSeedSameReplies();
-    void differentSeedsDiffer();
-    void pacing_data();
-    void pacing();
-    void scenariosUseKnownCommandsInOrder();
-    void scenarioRunner_data();
-    void scenarioRunner();
     void programServesTheLinkedDevice();
     void existingLink_data();
     void existingLink();
@@ -157,34 +140,6 @@ void TestSimulator::replies() {
     QCOMPARE(trickledReply, reply);
 }
 
-void TestSimulator::currentsAddUpAsTheProgramReadsThem_data() {
-    QTest::addColumn<QList<sim::Fault>>("faults");
-    QTest::newRow("no fault") << QList<sim::Fault>{};
-    QTest::newRow("current imbalance") << QList<sim::Fault>{sim::Fault::CurrentImbalance};
-    QTest::newRow("sum of current above 100 A") << QList<sim::Fault>{sim::Fault::SumOfCurrent};
-    QTest::newRow("over-power") << QList<sim::Fault>{sim::Fault::OverPower};
-    QTest::newRow("limiter with a sagging supply")
-        << QList<sim::Fault>{sim::Fault::CurrentLimiter, sim::Fault::SupplyFault};
-}
-
-void TestSimulator::currentsAddUpAsTheProgramReadsThem() {
-    QFETCH(QList<sim::Fault>, faults);
-    sim::Amplifier amplifier(11);
-    for (sim::Fault fault : faults)
-        amplifier.raise(fault);
-
-    // Over a minute the carrier keys several times; keyed or not the total is the sum.
-    for (int i = 0; i < 120; ++i) {
-        amplifier.elapse(500ms);
-        const Recorder r = scanned(ask(amplifier, "CURRENT\r"));
-        QCOMPARE(r.events, (QStringList{"i1", "i2", "i3", "i4", "total"}));
-        long sum = 0;
-        for (const char* stage : {"i1", "i2", "i3", "i4"})
-            sum += std::lround(r.number(stage) * 100);
-        QCOMPARE(sum, std::lround(r.number("total") * 100));
-    }
-}
-
 void TestSimulator::faultAlarms_data() {
     QTest::addColumn<sim::Fault>("fault");
     QTest::addColumn<QString>("sent");
@@ -230,52 +185,6 @@ void TestSimulator::faultAlarms() {
     QCOMPARE(ask(amplifier, "STATUS\r"), std::string("HIGH BAND SELECTED\r"));
 }
 
-void TestSimulator::faultReadings_data() {
-    QTest::addColumn<QList<sim::Fault>>("faults");
-    QTest::addColumn<QString>("quantity");
-    QTest::addColumn<double>("low");
-    QTest::addColumn<double>("high");
-
-    using F = sim::Fault;
-    QTest::newRow("healthy forward power stays on the bar") << QList<F>{} << "fwd" << 0.0 << 1100.0;
-    QTest::newRow("healthy reflected power is small") << QList<F>{} << "rev" << 0.0 << 40.0;
-    QTest::newRow("healthy total current") << QList<F>{} << "total" << 1.0 << 40.0;
-    QTest::newRow("over-power above 1100 W") << QList<F>{F::OverPower} << "fwd" << 1100.5 << 1300.0;
-    QTest::newRow("high VSWR") << QList<F>{F::HighVswr} << "vswr" << 2.5 << 4.0;
-    QTest::newRow("high VSWR reflects a lot") << QList<F>{F::HighVswr} << "rev" << 150.0 << 400.0;
-    QTest::newRow("sagging supply") << QList<F>{F::SupplyFault} << "fwd" << 0.0 << 600.0;
-    QTest::newRow("limiter holds the output")
-        << QList<F>{F::CurrentLimiter} << "fwd" << 600.0 << 710.0;
-    QTest::newRow("sum of current above 100 A")
-        << QList<F>{F::SumOfCurrent} << "total" << 100.01 << 120.0;
-    QTest::newRow("imbalance: stage 3 far above stage 1")
-        << QList<F>{F::CurrentImbalance} << "i3/i1" << 1.5 << 2.2;
-    QTest::newRow("over-power wins over the limiter")
-        << QList<F>{F::CurrentLimiter, F::OverPower} << "fwd" << 1100.5 << 1300.0;
-}
-
-void TestSimulator::faultReadings() {
-    QFETCH(QList<sim::Fault>, faults);
-    QFETCH(QString, quantity);
-    QFETCH(double, low);
-    QFETCH(double, high);
-
-    sim::Amplifier amplifier(5);
-    for (sim::Fault fault : faults)
-        amplifier.raise(fault);
-    // Sampled across a minute, through the carrier's rests: these faults hold it keyed.
-    for (int i = 0; i < 60; ++i) {
-        amplifier.elapse(1s);
-        const Recorder r = scanned(ask(amplifier, "POWER\rCURRENT\r"));
-        const double value =
-            quantity == "i3/i1" ? r.number("i3") / r.number("i1") : r.number(quantity);
-        if (faults.isEmpty() && !amplifier.carrierKeyed())
-            continue;
-        QVERIFY2(value >= low && value <= high,
-                 qPrintable(QString("%1 = %2 at %3 s").arg(quantity).arg(value).arg(i + 1)));
-    }
-}
-
 void TestSimulator::resetClearsLatchedAlarmsOnly() {
     sim::Amplifier amplifier;
     amplifier.raise(sim::Fault::OverPower);
@@ -305,32 +214,6 @@ void TestSimulator::bandSwitchReportsTheHardwareBand() {
     QCOMPARE(toHigh, std::string("HARDWARE - HIGHBAND\r"));
     QCOMPARE(scanned(toHigh).events, QStringList{"band high"});
     QCOMPARE(ask(amplifier, "STATUS\r"), std::string("HIGH BAND SELECTED\r"));
-}
-
-void TestSimulator::carrierKeysOnAndOff() {
-    sim::Amplifier amplifier(9);
-    int keyed = 0, rests = 0, changes = 0;
-    bool wasKeyed = true;
-    for (int i = 0; i < 240; ++i) { // two minutes
-        amplifier.elapse(500ms);
-        const Recorder r = scanned(ask(amplifier, "POWER\r"));
-        const double forward = r.number("fwd");
-        if (amplifier.carrierKeyed()) {
-            ++keyed;
-            QVERIFY2(forward > 780 && forward < 920, qPrintable(r.fields.value("fwd")));
-            QVERIFY(r.number("rev") > 0);
-        } else {
-            ++rests;
-            QCOMPARE(forward, 0.0);
-            QCOMPARE(r.fields.value("rev"), QString("0"));
-            QCOMPARE(r.fields.value("vswr"), QString("1.0"));
-        }
-        changes += amplifier.carrierKeyed() != wasKeyed;
-        wasKeyed = amplifier.carrierKeyed();
-    }
-    // Keyed 3 to 7 s and resting 1.5 to 4 s: over two minutes, a dozen or more changes.
-    QVERIFY2(changes >= 10 && changes <= 60, qPrintable(QString::number(changes)));
-    QVERIFY(keyed > rests);
 }
 
 void TestSimulator::splitReplyLosesOneField_data() {
@@ -369,20 +252,6 @@ void TestSimulator::splitReplyLosesOneField() {
     QCOMPARE(amplifier.receive(view(command)).size(), std::size_t(1));
 }
 
-void TestSimulator::lineNoiseHasHardBytesButNoReplies() {
-    for (std::uint32_t seed = 0; seed < 50; ++seed) {
-        sim::Amplifier amplifier(seed);
-        const std::string burst = textOf(amplifier.lineNoise());
-        QVERIFY(burst.size() >= 16);
-        QVERIFY(burst.find('\0') != std::string::npos);
-        QVERIFY(burst.find('\r') != std::string::npos);
-        QVERIFY(burst.find('\b') != std::string::npos);
-        QVERIFY(std::any_of(burst.begin(), burst.end(),
-                            [](char c) { return static_cast<unsigned char>(c) >= 0x80; }));
-        QVERIFY(scanned(burst).events.isEmpty());
-    }
-}
-
 void TestSimulator::sameSeedSameReplies() {
     sim::Amplifier first(42), second(42);
     QCOMPARE(session(first), session(second));
@@ -393,114 +262,6 @@ void TestSimulator::sameSeedSameReplies() {
     for (int i = 0; i < 300; ++i)
         stepped.elapse(100ms);
     QCOMPARE(ask(whole, "POWER\rCURRENT\r"), ask(stepped, "POWER\rCURRENT\r"));
-}
-
-void TestSimulator::differentSeedsDiffer() {
-    sim::Amplifier first(1), second(2);
-    QVERIFY(session(first) != session(second));
-}
-
-void TestSimulator::pacing_data() {
-    QTest::addColumn<int>("characterMs");
-    QTest::addColumn<QByteArray>("first");
-    QTest::addColumn<int>("secondQueuedAt");
-    QTest::addColumn<int>("secondPause");
-    QTest::addColumn<QByteArray>("second");
-    QTest::addColumn<QList<int>>("sendTimes"); // of each byte, in order
-
-    QTest::newRow("300 baud: a character every 33 ms")
-        << 33 << QByteArray("ABC") << 0 << 0 << QByteArray() << QList<int>{0, 33, 66};
-    QTest::newRow("full speed: the whole reply at once")
-        << 0 << QByteArray("ABC") << 0 << 0 << QByteArray() << QList<int>{0, 0, 0};
-    QTest::newRow("300 baud: pause between the halves of a split reply")
-        << 33 << QByteArray("AB") << 0 << 800 << QByteArray("CD") << QList<int>{0, 33, 833, 866};
-    QTest::newRow("full speed keeps the pause of a split reply")
-        << 0 << QByteArray("AB") << 0 << 800 << QByteArray("CD") << QList<int>{0, 0, 800, 800};
-    QTest::newRow("reply queued mid-character waits its turn")
-        << 33 << QByteArray("A") << 10 << 0 << QByteArray("B") << QList<int>{0, 33};
-    QTest::newRow("reply after a quiet spell goes at once")
-        << 33 << QByteArray("A") << 1000 << 0 << QByteArray("B") << QList<int>{0, 1000};
-}
-
-void TestSimulator::pacing() {
-    QFETCH(int, characterMs);
-    QFETCH(QByteArray, first);
-    QFETCH(int, secondQueuedAt);
-    QFETCH(int, secondPause);
-    QFETCH(QByteArray, second);
-    QFETCH(QList<int>, sendTimes);
-
-    using Ms = std::chrono::milliseconds;
-    sim::Transmitter transmitter{Ms(characterMs)};
-    transmitter.queue({{Ms(0), first.toStdString()}}, Ms(0));
-    bool secondQueued = false;
-    QList<int> times;
-    QByteArray line;
-    while (times.size() < sendTimes.size()) {
-        const std::optional<Ms> next = transmitter.nextReady();
-        if (!secondQueued && (!next || *next >= Ms(secondQueuedAt))) {
-            transmitter.queue({{Ms(secondPause), second.toStdString()}}, Ms(secondQueuedAt));
-            secondQueued = true;
-            continue;
-        }
-        QVERIFY(next);
-        QVERIFY(transmitter.ready(*next - Ms(1)).empty()); // nothing early
-        const std::string_view bytes = transmitter.ready(*next);
-        QVERIFY(!bytes.empty());
-        line.append(bytes.data(), static_cast<qsizetype>(bytes.size()));
-        for (std::size_t i = 0; i < bytes.size(); ++i)
-            times << static_cast<int>(next->count());
-        transmitter.sent(bytes.size(), *next);
-    }
-    QCOMPARE(times, sendTimes);
-    QCOMPARE(line, first + second);
-    QVERIFY(transmitter.idle());
-}
-
-void TestSimulator::scenariosUseKnownCommandsInOrder() {
-    QVERIFY(!sim::scenarios().empty());
-    for (const sim::Scenario& scenario : sim::scenarios()) {
-        QVERIFY(!scenario.steps.empty());
-        auto previous = std::chrono::milliseconds(-1);
-        for (const sim::ScenarioStep& step : scenario.steps) {
-            const QString where = latin1(scenario.name) + ": " + latin1(step.command);
-            QVERIFY2(sim::parseConsoleCommand(step.command), qPrintable(where));
-            QVERIFY2(step.at > previous, qPrintable(where));
-            previous = step.at;
-        }
-        if (scenario.period > 0ms)
-            QVERIFY2(scenario.period > previous, scenario.name.data());
-    }
-    QVERIFY(sim::findScenario("alarms"));
-    QVERIFY(!sim::findScenario("Alarms"));
-}
-
-void TestSimulator::scenarioRunner_data() {
-    QTest::addColumn<QString>("scenario");
-    QTest::addColumn<int>("untilMs");
-    QTest::addColumn<QStringList>("expected");
-
-    QTest::newRow("one-shot runs once") << "overpower" << 60000 << QStringList{"overpower"};
-    QTest::newRow("nothing before the first step") << "vanish" << 4999 << QStringList{};
-    QTest::newRow("periodic starts over after its period")
-        << "split" << 13000 << QStringList{"split", "split", "split"};
-    QTest::newRow("a late clock gets every step it missed, in order")
-        << "bands" << 9000 << QStringList{"band", "band", "hwhigh"};
-}
-
-void TestSimulator::scenarioRunner() {
-    QFETCH(QString, scenario);
-    QFETCH(int, untilMs);
-    QFETCH(QStringList, expected);
-
-    const sim::Scenario* found = sim::findScenario(scenario.toStdString());
-    QVERIFY(found);
-    sim::ScenarioRunner runner(*found, 0ms);
-    QStringList played;
-    for (std::string_view command : runner.due(std::chrono::milliseconds(untilMs)))
-        played << latin1(command);
-    QCOMPARE(played, expected);
-    QVERIFY(runner.due(std::chrono::milliseconds(untilMs)).empty()); // each step only once
 }
 
 #ifdef WATTMETER_SIM_PATH
