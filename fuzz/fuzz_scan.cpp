@@ -1,0 +1,217 @@
+// Fuzzes the tick's scan: the input is one receive buffer, exactly as the line delivered it.
+//
+// The scanner's speed comes from a prefix hash and a memo of terminators; a plain walk over
+// every start position and every marker, in table order, is the oracle it must agree with
+// report for report. Every field is also converted the way the bars convert it, and the
+// conversion is held against the C library's reading of the same text.
+#include "telemetry/field_reader.h"
+#include "telemetry/number.h"
+#include "telemetry/protocol.h"
+#include "telemetry/scanner.h"
+
+#include <cerrno>
+#include <clocale>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using telemetry::Band;
+using telemetry::Reading;
+
+struct Report {
+    enum Kind { BandHigh, BandLow, Warning, Alarm, Field } kind;
+    std::string_view text = {}; // alarm line, or the field as a view into the buffer
+    Reading which = Reading::Forward;
+
+    bool operator==(const Report& other) const {
+        // Fields compare by position too: the same text from another place is a wrong report.
+        return kind == other.kind && which == other.which && text.size() == other.text.size() &&
+               (kind == Field ? text.data() == other.text.data() : text == other.text);
+    }
+};
+
+class RecordingSink : public telemetry::ScanSink {
+public:
+    std::vector<Report> reports;
+
+    void band(Band band) override {
+        reports.push_back({band == Band::High ? Report::BandHigh : Report::BandLow});
+    }
+    void overPowerWarning() override { reports.push_back({Report::Warning}); }
+    void alarm(std::string_view text) override { reports.push_back({Report::Alarm, text}); }
+    void reading(Reading which, std::string_view field) override {
+        reports.push_back({Report::Field, field, which});
+    }
+};
+
+[[noreturn]] void fail(const char* what) {
+    std::fprintf(stderr, "scan fuzz: %s\n", what);
+    std::abort();
+}
+
+void check(bool condition, const char* what) {
+    if (!condition) {
+        fail(what);
+    }
+}
+
+// The recognisers in scan order, written out plainly from the protocol: what each marker
+// reports, and for the readings the skip, the terminator and the displays they fill.
+struct Plain {
+    std::string_view marker;
+    Report::Kind kind;
+    std::string_view line = {};
+    std::size_t skip = 0;
+    char terminator = 0;
+    int first = 0;
+    int count = 0;
+};
+
+const Plain kPlain[] = {
+    {telemetry::kHighBandSelected, Report::BandHigh},
+    {telemetry::kHardwareHighband, Report::BandHigh},
+    {telemetry::kLowBandSelected, Report::BandLow},
+    {telemetry::kHardwareLowband, Report::BandLow},
+    {telemetry::kRestartBanner, Report::Alarm, telemetry::kAmplifierRestarted},
+    {telemetry::kPowerSupplyFault, Report::Alarm, telemetry::kPowerSupplyFault},
+    {telemetry::kOverPower, Report::Warning, telemetry::kOverPower},
+    {telemetry::kCurrentLimiter, Report::Alarm, telemetry::kCurrentLimiter},
+    {telemetry::kSumOfCurrent, Report::Alarm, telemetry::kSumOfCurrent},
+    {telemetry::kCurrentImbalance, Report::Alarm, telemetry::kCurrentImbalance},
+    {telemetry::kHighVswr, Report::Alarm, telemetry::kHighVswr},
+    {telemetry::kHardwareHighBandAlarm, Report::Alarm, telemetry::kHardwareHighBandLine},
+    {telemetry::kHardwareLowBandAlarm, Report::Alarm, telemetry::kHardwareLowBandLine},
+    {telemetry::kCurrentMarker, Report::Field, {}, 2, ' ', int(Reading::Stage1), 5},
+    {telemetry::kForwardMarker, Report::Field, {}, 1, ' ', int(Reading::Forward), 1},
+    {telemetry::kReflectedMarker, Report::Field, {}, 1, '\r', int(Reading::Reflected), 1},
+    {telemetry::kVswrMarker, Report::Field, {}, 1, ':', int(Reading::Vswr), 1},
+};
+
+std::vector<Report> plainScan(std::string_view buffer) {
+    std::vector<Report> reports;
+    for (std::size_t p = 0; p + 1 < buffer.size(); ++p) {
+        for (const Plain& r : kPlain) {
+            if (buffer.substr(p, r.marker.size()) != r.marker) {
+                continue;
+            }
+            if (r.kind == Report::Warning) {
+                reports.push_back({Report::Warning});
+                reports.push_back({Report::Alarm, r.line});
+                continue;
+            }
+            if (r.kind != Report::Field) {
+                reports.push_back({r.kind, r.line});
+                continue;
+            }
+            std::size_t start = p + r.marker.size() + r.skip;
+            for (int i = 0; i < r.count; ++i) {
+                std::size_t end = start;
+                while (end < buffer.size() && buffer[end] != r.terminator) {
+                    ++end;
+                }
+                if (start >= buffer.size() || end >= buffer.size()) {
+                    break; // the rest of the reply has not arrived
+                }
+                reports.push_back(
+                    {Report::Field, buffer.substr(start, end - start), Reading(r.first + i)});
+                start = end + 2;
+            }
+        }
+    }
+    return reports;
+}
+
+char terminatorOf(Reading which) {
+    switch (which) {
+    case Reading::Reflected:
+        return '\r';
+    case Reading::Vswr:
+        return ':';
+    default:
+        return ' ';
+    }
+}
+
+bool isNumberCharacter(char c) {
+    return (c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-' ||
+           c == ' ' || c == '\t';
+}
+
+// The bars' conversion against strtof, which reads a superset of the same grammar in the C
+// locale. Where both give a number it must be the same number.
+void checkNumber(std::string_view field) {
+    const auto value = telemetry::toSingle(field);
+    bool plain = true;
+    for (const char c : field) {
+        plain = plain && isNumberCharacter(c);
+    }
+    if (!plain) {
+        check(!value, "a field with other characters converted to a number");
+        return;
+    }
+    std::size_t from = 0, to = field.size();
+    while (from < to && (field[from] == ' ' || field[from] == '\t')) {
+        ++from;
+    }
+    while (to > from && (field[to - 1] == ' ' || field[to - 1] == '\t')) {
+        --to;
+    }
+    const std::string text(field.substr(from, to - from));
+    errno = 0;
+    char* end = nullptr;
+    const float expected = std::strtof(text.c_str(), &end);
+    const bool whole = !text.empty() && end == text.c_str() + text.size();
+    if (value) {
+        check(std::isfinite(*value), "a conversion gave a value that is not finite");
+        check(whole, "text that strtof does not read whole converted");
+        if (errno != ERANGE) {
+            check(*value == expected, "the conversion disagrees with strtof");
+        }
+    } else {
+        // strtof reads no form that the bars refuse on purpose once letters other than the
+        // exponent are gone; out of range is the one refusal the two share.
+        check(!(whole && errno != ERANGE), "a plain decimal number did not convert");
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    std::setlocale(LC_ALL, "C");
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // A buffer of its own, so that the sanitizer sees a read past its end.
+    const std::string owned(reinterpret_cast<const char*>(data), size);
+    const std::string_view buffer(owned);
+
+    RecordingSink sink;
+    telemetry::scan(buffer, sink);
+
+    for (const Report& report : sink.reports) {
+        if (report.kind != Report::Field) {
+            continue;
+        }
+        const char* const begin = buffer.data();
+        check(report.text.data() >= begin &&
+                  report.text.data() + report.text.size() <= begin + buffer.size(),
+              "a field that is not part of the buffer");
+        const char terminator = terminatorOf(report.which);
+        check(report.text.find(terminator) == std::string_view::npos,
+              "a field holds its own terminator");
+        const std::size_t end = std::size_t(report.text.data() - begin) + report.text.size();
+        check(end < buffer.size() && buffer[end] == terminator,
+              "a field that its terminator does not end");
+        checkNumber(report.text);
+    }
+
+    check(sink.reports == plainScan(buffer), "the scan disagrees with the plain walk");
+    return 0;
+}
