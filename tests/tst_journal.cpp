@@ -74,6 +74,8 @@ void tst_journal::field_data() {
     QTest::newRow("comma is quoted") << "SUM OF CURRENT > 100.00, AMPS" << "\"SUM OF CURRENT > 100.00, AMPS\"";
     QTest::newRow("quote is doubled") << "say \"hi\"" << "\"say \"\"hi\"\"\"";
     QTest::newRow("leading blank is kept") << " CURRENT\r" << "\" CURRENT\\r\"";
+    QTest::newRow("formula is not run by a spreadsheet") << "=HYPERLINK(1)" << "'=HYPERLINK(1)";
+    QTest::newRow("negative reading stays a number") << "-5" << "-5";
     QTest::newRow("Latin-1 letter") << QString::fromLatin1("\xe9") << QString::fromLatin1("\xe9");
 }
 

@@ -13,18 +13,7 @@ targets=("$@")
 ((${#targets[@]})) || targets=(fuzz_scan fuzz_appendlog fuzz_appendlog_pane)
 build_dir=${FUZZ_BUILD_DIR:-$here/build-fuzz}
 
-packages=(cmake ninja-build clang libclang-rt-14-dev qt6-base-dev qt6-serialport-dev)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    echo "Installing: ${missing[*]}"
-    sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$here/tools/install-packages.sh" cmake ninja-build clang libclang-rt-14-dev qt6-base-dev qt6-serialport-dev
 
 cmake -S "$here" -B "$build_dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWATTMETER_BUILD_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null

@@ -16,6 +16,16 @@ std::unique_ptr<Journal> Journal::open(const QString& path, QString* error) {
     return journal;
 }
 
+namespace {
+
+bool isNumber(const QString& text) {
+    bool ok = false;
+    text.toDouble(&ok);
+    return ok;
+}
+
+} // namespace
+
 QString Journal::field(const QString& text) {
     QString out;
     out.reserve(text.size());
@@ -34,6 +44,10 @@ QString Journal::field(const QString& text) {
         else
             out += c;
     }
+    // A spreadsheet would run a cell that starts like a formula; text from the line must not.
+    static const QString formulaStarts = QStringLiteral("=+-@");
+    if (!out.isEmpty() && formulaStarts.contains(out.front()) && !isNumber(out))
+        out.prepend(u'\'');
     if (out.contains(u',') || out.contains(u'"') || out.startsWith(u' ') || out.endsWith(u' '))
         out = u'"' + out.replace(u'"', QLatin1String("\"\"")) + u'"';
     return out;

@@ -8,7 +8,8 @@
 //   2026-12-06T09:20:00.010Z,port,COM1,opened
 //
 // Text from the line may hold anything: control characters are written as \r, \n, \t, \xNN
-// and a backslash as \\, and a field with a comma, a quote or blanks at its ends is quoted.
+// and a backslash as \\, a field that a spreadsheet would take for a formula gets a leading
+// apostrophe, and a field with a comma, a quote or blanks at its ends is quoted.
 #pragma once
 
 #include <QFile>

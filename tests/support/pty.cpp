@@ -81,6 +81,7 @@ bool Pty::write(const QByteArray& bytes) {
         const ssize_t n = ::write(master_, bytes.constData() + done, size_t(bytes.size() - done));
         if (n > 0) {
             done += n;
+            clock.restart(); // a second without progress, not for the whole write
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR)
