@@ -27,6 +27,8 @@ int QtMessageBox::MsgBox(const QString& prompt, int style, const QString& title)
     QMessageBox box(iconFor(style),
                     title.isEmpty() ? QString::fromLatin1(seriallink::kApplicationTitle) : title,
                     prompt, QMessageBox::Ok, parent_);
+    // Descriptions carry device paths and system texts: never read them as markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
     return seriallink::vbOK;
 }
