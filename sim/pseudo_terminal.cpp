@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -34,6 +35,9 @@ bool PseudoTerminal::open(std::string& error) {
     slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (slave_ < 0)
         return fail(name);
+    // grantpt leaves the tty group able to write to it; the amplifier line is ours alone.
+    if (::fchmod(slave_, S_IRUSR | S_IWUSR) != 0)
+        return fail("fchmod");
     termios tio{};
     if (::tcgetattr(slave_, &tio) != 0)
         return fail("tcgetattr");

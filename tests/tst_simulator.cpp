@@ -314,6 +314,10 @@ void TestSimulator::programServesTheLinkedDevice() {
                                  .contains(("\nlink " + link + " -> /dev/").toLocal8Bit()),
                              2000);
 
+    // The device is for the simulator's user alone.
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+    QCOMPARE(QFileInfo(QFileInfo(link).symLinkTarget()).permissions() & others, QFile::Permissions());
+
     const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     QVERIFY(fd >= 0);
     termios tio{};
