@@ -85,6 +85,41 @@ void BM_AppendStream(benchmark::State& state) {
 }
 BENCHMARK(BM_AppendStream)->Unit(benchmark::kMicrosecond);
 
+// The terminal pane's way: appends folded together and handed to the widget in one edit, as
+// the receive path does once per kCoalesceMs during a flood. range(0) appends per widget edit;
+// with range(1) the pane is painted after each edit, as it is on screen.
+void BM_CoalescedStream(benchmark::State& state) {
+    Pane pane(seriallink::kPaneLimit, true);
+    const auto perEdit = state.range(0);
+    for (auto _ : state) {
+        for (std::int64_t i = 0; i < perEdit; ++i) {
+            seriallink::appendlogCoalesced(pane.widget, kReply);
+        }
+        seriallink::flushPane(pane.widget);
+        if (state.range(1) != 0) {
+            pane.widget.viewport()->repaint();
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * perEdit *
+                            static_cast<std::int64_t>(kReply.size()));
+}
+BENCHMARK(BM_CoalescedStream)
+    ->ArgNames({"appends", "painted"})
+    ->ArgsProduct({{1, 40, 1000}, {0, 1}})
+    ->Unit(benchmark::kMicrosecond);
+
+// The same appends one widget edit each, painted after each, as the pane took them before.
+void BM_AppendStreamPainted(benchmark::State& state) {
+    Pane pane(seriallink::kPaneLimit, true);
+    for (auto _ : state) {
+        seriallink::appendlog(pane.widget, kReply);
+        pane.widget.viewport()->repaint();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(kReply.size()));
+}
+BENCHMARK(BM_AppendStreamPainted)->Unit(benchmark::kMicrosecond);
+
 } // namespace
 
 int main(int argc, char** argv) {

@@ -4,6 +4,7 @@
 #include "app/settings_store.h"
 #include "app/window_position.h"
 #include "app_icon.h"
+#include "link/appendlog.h"
 #include "link/command_buttons.h"
 #include "link/receive_path.h"
 #include "link/terminal_keys.h"
@@ -110,6 +111,9 @@ void frmWattmeter::Timer1_Timer() {
     if (inTick_)
         return;
     const QScopedValueRollback guard(inTick_, true);
+    // The line has gone quiet: the terminal pane shows all of it before the tick adds alarm
+    // lines or holds the window on a warning.
+    seriallink::flushPane(*txtTerm);
     // Text that arrives while a warning is open goes into a fresh buffer for the next tick.
     const std::string scanned = std::exchange(parsestring, {});
     telemetry::scan(scanned, sink_);
@@ -162,6 +166,8 @@ void frmWattmeter::Reset_Click() {
 }
 
 void frmWattmeter::txtTerm_KeyPress(int& KeyAscii) {
+    // The caret goes to the end of what has been received, not of what the widget shows yet.
+    seriallink::flushPane(*txtTerm);
     seriallink::terminalKeyPress(*MSComm1, *txtTerm, KeyAscii);
 }
 

@@ -1,0 +1,111 @@
+// The tick after a flood: Timer1_Timer on the real window (offscreen), with 4 MB in parsestring
+// as a line that was never quiet for half a second leaves it. The scan itself is measured by
+// bench_scan; this adds what the window does with what the scan finds.
+#include "link/message_box.h"
+#include "link/serial_component.h"
+#include "ui/frm_wattmeter.h"
+
+#include <QApplication>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+// A port that is open and takes every write, and message boxes that are answered at once.
+class QuietPort : public seriallink::SerialComponent {
+public:
+    seriallink::Failure setCommPort(int) override { return {}; }
+    int commPort() const override { return 1; }
+    seriallink::Failure setPortOpen(bool) override { return {}; }
+    bool portOpen() const override { return true; }
+    seriallink::Failure setSettings(const QString&) override { return {}; }
+    void setRThreshold(int) override {}
+    seriallink::Failure output(const QByteArray&) override { return {}; }
+    int commEvent() const override { return seriallink::comEvReceive; }
+    QByteArray input() override { return {}; }
+};
+
+class AnsweredBoxes : public seriallink::MessageBox {
+public:
+    int MsgBox(const QString&, int, const QString&) override { return seriallink::vbOK; }
+};
+
+constexpr std::size_t kFlood = 4 << 20;
+
+std::string repeatTo(std::string_view block, std::size_t size) {
+    std::string text;
+    text.reserve(size + block.size());
+    while (text.size() < size) {
+        text += block;
+    }
+    text.resize(size);
+    return text;
+}
+
+// What the flood of compare_peers.sh writes: lines with no amplifier text in them.
+std::string plainLines() {
+    return repeatTo("00001234 the quick brown fox jumps over the lazy dog 0123456789 ABCDEF\r\n",
+                    kFlood);
+}
+
+// The amplifier answering polls as fast as the line goes: every reply sets eight text boxes
+// and two bars.
+std::string readings() {
+    return repeatTo("FWD: 850 REV: 12\rVSWR: 1.3:1\rCURRENT:  1.1  2.2  3.3  4.4  11.0  \r",
+                    kFlood);
+}
+
+// The same with an alarm and a band report in every twentieth reply.
+std::string readingsWithAlarms() {
+    std::string block;
+    for (int i = 0; i < 20; ++i) {
+        block += "FWD: 850 REV: 12\rVSWR: 1.3:1\rCURRENT:  1.1  2.2  3.3  4.4  11.0  \r";
+    }
+    block += "HIGH VSWR\rHIGH BAND SELECTED\r";
+    return repeatTo(block, kFlood);
+}
+
+void tick(benchmark::State& state, std::string (*traffic)()) {
+    ui::frmWattmeter window(std::make_unique<QuietPort>(), std::make_unique<AnsweredBoxes>());
+    window.show();
+    QCoreApplication::processEvents();
+    const std::string flood = traffic();
+    for (auto _ : state) {
+        state.PauseTiming();
+        window.parsestring = flood;
+        state.ResumeTiming();
+        window.Timer1_Timer();
+        // The repaint of what the tick changed, as the event loop does right after it.
+        QCoreApplication::processEvents();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * flood.size()));
+}
+
+void BM_TickAfterFlood_PlainLines(benchmark::State& state) {
+    tick(state, plainLines);
+}
+BENCHMARK(BM_TickAfterFlood_PlainLines)->Unit(benchmark::kMillisecond);
+
+void BM_TickAfterFlood_Readings(benchmark::State& state) {
+    tick(state, readings);
+}
+BENCHMARK(BM_TickAfterFlood_Readings)->Unit(benchmark::kMillisecond);
+
+void BM_TickAfterFlood_ReadingsWithAlarms(benchmark::State& state) {
+    tick(state, readingsWithAlarms);
+}
+BENCHMARK(BM_TickAfterFlood_ReadingsWithAlarms)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
