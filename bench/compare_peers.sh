@@ -22,18 +22,8 @@ PEERS=${PEERS:-cutecom gtkterm putty}
 
 # What the measurement needs beyond the build: the X server and its tools, the peers, and a
 # compiler for the two small helpers.
-packages=(xvfb xdotool x11-utils imagemagick python3-xlib pkg-config gcc cutecom gtkterm putty)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    echo "Installing: ${missing[*]}"
-    sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$here/tools/install-packages.sh" xvfb xdotool x11-utils imagemagick python3-xlib pkg-config gcc \
+    cutecom gtkterm putty
 [ -x "$BUILD_DIR/bin/wattmeter" ] || "$here/tools/setup.sh"
 
 work=$(mktemp -d)

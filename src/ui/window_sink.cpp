@@ -54,8 +54,11 @@ void WindowSink::endOfScan() {
 void WindowSink::reading(telemetry::Reading which, std::string_view field) {
     using telemetry::Reading;
     readingSeen_ = true;
-    window_.readingFields()[static_cast<std::size_t>(which)]->setText(
-        QString::fromLatin1(field.data(), static_cast<qsizetype>(field.size())));
+    // A flood of identical readings should not relayout the box for every one.
+    QLineEdit* box = window_.readingFields()[static_cast<std::size_t>(which)];
+    const QString text = QString::fromLatin1(field.data(), static_cast<qsizetype>(field.size()));
+    if (box->text() != text)
+        box->setText(text);
 
     QProgressBar* bar = which == Reading::Forward     ? window_.prgBar1
                         : which == Reading::Reflected ? window_.prgBar2
