@@ -97,15 +97,3 @@ void BM_TickAfterFlood_ReadingsWithAlarms(benchmark::State& state) {
 BENCHMARK(BM_TickAfterFlood_ReadingsWithAlarms)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

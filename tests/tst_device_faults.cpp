@@ -3,6 +3,7 @@
 // component's own answers to these faults are tested in tst_serial_port; here it is what the
 // window makes of them: how many boxes, which check marks, whether the window stays responsive.
 #include "link/qt_serial_component.h"
+#include "support/cpu_time.h"
 #include "support/pty.h"
 #include "support/recording_message_box.h"
 #include "support/temp_settings.h"
@@ -24,15 +25,6 @@
 #endif
 
 namespace {
-
-#ifndef _WIN32
-double cpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-#endif
 
 // CPU time the process spends while the event loop runs for a second. A hung-up port that
 // nobody closes makes Qt report an error on every turn of the loop, which costs a whole core.

@@ -1,6 +1,7 @@
 // The real serial component against pseudo-terminals: bytes both ways, line settings, refusals,
 // open failures and the loss of the device while the port is open.
 #include "link/qt_serial_component.h"
+#include "support/cpu_time.h"
 #include "support/pty.h"
 #include "support/temp_settings.h"
 
@@ -44,15 +45,6 @@ QString describe(const QString& settings) {
         .arg(int(parsed->dataBits))
         .arg(stop);
 }
-
-#ifndef _WIN32
-double cpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-#endif
 
 } // namespace
 
