@@ -2,7 +2,8 @@
 // rebuilding the widget's text, so its cost should follow the data, not the pane's length:
 // compare a pane of 1000 characters with one of 16000. An empty pane is cheaper still, since
 // nothing has to scroll.
-#include "link/appendlog.h"
+#include "pane_model/pane_model.h"
+#include "ui/log_pane.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>
@@ -24,13 +25,11 @@ struct Pane {
         widget.setUndoRedoEnabled(false);
         widget.resize(640, 240);
         std::string text;
-        while (text.size() < length) {
+        while (text.size() < length)
             text += "FWD: 850 REV: 12\r\nVSWR: 1.3:1\r\n";
-        }
         text.resize(length);
-        if (!text.empty() && text.back() == '\r') { // keep the line break whole
+        if (!text.empty() && text.back() == '\r') // keep the line break whole
             text.back() = 'x';
-        }
         widget.setPlainText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
         if (visible) {
             widget.show();
@@ -40,9 +39,8 @@ struct Pane {
 };
 
 void BM_PlanAppend(benchmark::State& state) {
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(seriallink::planAppend(seriallink::kPaneLimit, kReply));
-    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(panemodel::planAppend(panemodel::kPaneLimit, kReply));
 }
 BENCHMARK(BM_PlanAppend);
 
@@ -52,14 +50,14 @@ BENCHMARK(BM_PlanAppend);
 // characters already are, so 1000 against 16000 shows what the pane's length itself costs.
 void BM_AppendIntoPane(benchmark::State& state) {
     Pane pane(static_cast<std::size_t>(state.range(0)), state.range(1) != 0);
-    if (seriallink::paneLength(pane.widget) != static_cast<std::size_t>(state.range(0))) {
+    if (ui::paneLength(pane.widget) != static_cast<std::size_t>(state.range(0))) {
         state.SkipWithError("pane has the wrong length");
         return;
     }
     QTextDocument& document = *pane.widget.document();
     for (auto _ : state) {
         const int before = document.characterCount() - 1;
-        seriallink::appendlog(pane.widget, kReply);
+        ui::appendlog(pane.widget, kReply);
         state.PauseTiming();
         QTextCursor cursor(&document);
         cursor.setPosition(before);
@@ -76,10 +74,9 @@ BENCHMARK(BM_AppendIntoPane)
 // A long session: appends keep coming and the pane trims itself every 4096 characters, so
 // the trims' cost is spread over the appends as it is in the program.
 void BM_AppendStream(benchmark::State& state) {
-    Pane pane(seriallink::kPaneLimit, true);
-    for (auto _ : state) {
-        seriallink::appendlog(pane.widget, kReply);
-    }
+    Pane pane(panemodel::kPaneLimit, true);
+    for (auto _ : state)
+        ui::appendlog(pane.widget, kReply);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(kReply.size()));
 }
@@ -89,16 +86,14 @@ BENCHMARK(BM_AppendStream)->Unit(benchmark::kMicrosecond);
 // the receive path does once per kCoalesceMs during a flood. range(0) appends per widget edit;
 // with range(1) the pane is painted after each edit, as it is on screen.
 void BM_CoalescedStream(benchmark::State& state) {
-    Pane pane(seriallink::kPaneLimit, true);
+    Pane pane(panemodel::kPaneLimit, true);
     const auto perEdit = state.range(0);
     for (auto _ : state) {
-        for (std::int64_t i = 0; i < perEdit; ++i) {
-            seriallink::appendlogCoalesced(pane.widget, kReply);
-        }
-        seriallink::flushPane(pane.widget);
-        if (state.range(1) != 0) {
+        for (std::int64_t i = 0; i < perEdit; ++i)
+            ui::appendlogCoalesced(pane.widget, kReply);
+        ui::flushPane(pane.widget);
+        if (state.range(1) != 0)
             pane.widget.viewport()->repaint();
-        }
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * perEdit *
                             static_cast<std::int64_t>(kReply.size()));
@@ -110,9 +105,9 @@ BENCHMARK(BM_CoalescedStream)
 
 // The same appends one widget edit each, painted after each, as the pane took them before.
 void BM_AppendStreamPainted(benchmark::State& state) {
-    Pane pane(seriallink::kPaneLimit, true);
+    Pane pane(panemodel::kPaneLimit, true);
     for (auto _ : state) {
-        seriallink::appendlog(pane.widget, kReply);
+        ui::appendlog(pane.widget, kReply);
         pane.widget.viewport()->repaint();
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *

@@ -55,9 +55,8 @@ std::string mixedTraffic(std::size_t size) {
         } else {
             int length = 8 + pick(40);
             char* out = line;
-            while (length-- > 0) {
+            while (length-- > 0)
                 *out++ = static_cast<char>(32 + pick(95));
-            }
             *out++ = '\r';
             *out = 0;
         }
@@ -83,9 +82,8 @@ BENCHMARK(BM_ScanMixedTraffic)->Arg(32 << 10)->Arg(1 << 20);
 // not make the scan quadratic.
 void BM_ScanUnterminatedFields(benchmark::State& state) {
     std::string buffer;
-    while (buffer.size() < static_cast<std::size_t>(state.range(0))) {
+    while (buffer.size() < static_cast<std::size_t>(state.range(0)))
         buffer += "FWD:REV:CURRENT:";
-    }
     CountingSink sink;
     for (auto _ : state) {
         telemetry::scan(buffer, sink);

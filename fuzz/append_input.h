@@ -32,9 +32,8 @@ inline std::vector<Append> appends(const std::uint8_t* data, std::size_t size) {
         at += take;
         std::string append;
         append.reserve(piece.size() * repeat);
-        for (std::size_t i = 0; i < repeat; ++i) {
+        for (std::size_t i = 0; i < repeat; ++i)
             append += piece;
-        }
         result.push_back({std::move(append), flush});
     }
     return result;

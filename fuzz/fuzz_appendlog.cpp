@@ -10,7 +10,7 @@
 // The same appends also go through an AppendComposer, as the terminal pane takes them during a
 // flood: the edits it hands over, applied to what the widget showed, must give the same pane.
 #include "append_input.h"
-#include "link/appendlog.h"
+#include "pane_model/pane_model.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -20,9 +20,9 @@
 
 namespace {
 
-using seriallink::kPaneLimit;
-using seriallink::kPaneTrim;
-using seriallink::LogEdit;
+using panemodel::kPaneLimit;
+using panemodel::kPaneTrim;
+using panemodel::LogEdit;
 
 void check(bool condition, const char* what) {
     if (!condition) {
@@ -45,12 +45,10 @@ LogEdit stepByStep(std::size_t n, std::string data) {
             data.erase(i - 1, 2);
         }
     }
-    for (std::size_t i; (i = data.find('\n')) != std::string::npos;) {
+    for (std::size_t i; (i = data.find('\n')) != std::string::npos;)
         data.erase(i, 1);
-    }
-    for (std::size_t i = 0; (i = data.find('\r', i)) != std::string::npos; i += 2) {
+    for (std::size_t i = 0; (i = data.find('\r', i)) != std::string::npos; i += 2)
         data.insert(i + 1, 1, '\n');
-    }
     edit.text = std::move(data);
     return edit;
 }
@@ -58,12 +56,10 @@ LogEdit stepByStep(std::size_t n, std::string data) {
 // Every CR is followed by LF and every LF follows a CR: the pane shows whole line breaks only.
 bool lineBreaksWhole(std::string_view pane) {
     for (std::size_t i = 0; i < pane.size(); ++i) {
-        if (pane[i] == '\r' && (i + 1 == pane.size() || pane[i + 1] != '\n')) {
+        if (pane[i] == '\r' && (i + 1 == pane.size() || pane[i + 1] != '\n'))
             return false;
-        }
-        if (pane[i] == '\n' && (i == 0 || pane[i - 1] != '\r')) {
+        if (pane[i] == '\n' && (i == 0 || pane[i - 1] != '\r'))
             return false;
-        }
     }
     return true;
 }
@@ -73,11 +69,11 @@ bool lineBreaksWhole(std::string_view pane) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // The terminal pane as the window creates it: a tab and a line break.
     std::string pane = "\t\r\n";
-    seriallink::AppendComposer composer(pane);
+    panemodel::AppendComposer composer(pane);
     std::string shown = pane; // the widget, which takes the composer's edits now and then
     for (const auto& [append, flush] : fuzzinput::appends(data, size)) {
         const std::size_t before = pane.size();
-        const LogEdit edit = seriallink::planAppend(before, append);
+        const LogEdit edit = panemodel::planAppend(before, append);
 
         const LogEdit expected = stepByStep(before, append);
         check(edit.dropFront == expected.dropFront, "trim differs from the step-by-step edit");
@@ -91,19 +87,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(lineBreaksWhole(edit.text), "the edit holds a line break that is not CR LF");
 
         const std::string old = pane;
-        seriallink::applyEdit(pane, edit);
+        panemodel::applyEdit(pane, edit);
 
         // What went, and from where: the front (one more when the cut would split a line break),
         // then the last character (two for a line break), then the text at the end.
         std::size_t front = edit.dropFront;
-        if (front > 0 && old[front - 1] == '\r') {
+        if (front > 0 && old[front - 1] == '\r')
             ++front;
-        }
         const std::string_view kept = std::string_view(old).substr(front);
         std::size_t erased = 0;
-        if (edit.replaceLast && !kept.empty()) {
+        if (edit.replaceLast && !kept.empty())
             erased = kept.size() >= 2 && kept.substr(kept.size() - 2) == "\r\n" ? 2 : 1;
-        }
         check(pane.size() + erased + front == old.size() + edit.text.size(),
               "the pane's length does not add up");
         check(std::string_view(pane).substr(0, kept.size() - erased) ==
@@ -121,11 +115,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         composer.append(append);
         check(composer.pane() == pane, "the composer's pane differs from the appends one by one");
         if (flush) {
-            seriallink::applyEdit(shown, composer.take());
+            panemodel::applyEdit(shown, composer.take());
             check(shown == pane, "the composer's edit does not give the pane");
         }
     }
-    seriallink::applyEdit(shown, composer.take());
+    panemodel::applyEdit(shown, composer.take());
     check(shown == pane, "the composer's last edit does not give the pane");
     return 0;
 }

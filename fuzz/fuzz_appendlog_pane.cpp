@@ -7,7 +7,8 @@
 // of its own accord; the adapter's position arithmetic between the two counts is what this
 // target is for.
 #include "append_input.h"
-#include "link/appendlog.h"
+#include "pane_model/pane_model.h"
+#include "ui/log_pane.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>
@@ -61,22 +62,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Odd inputs gather their appends; even ones hand each over at once.
     const bool gather = size % 2 == 1;
     for (const auto& [append, flush] : fuzzinput::appends(data, size)) {
-        seriallink::applyEdit(model, seriallink::planAppend(model.size(), append));
+        panemodel::applyEdit(model, panemodel::planAppend(model.size(), append));
         if (!gather) {
-            seriallink::appendlog(*pane, append);
+            ui::appendlog(*pane, append);
         } else {
-            seriallink::appendlogCoalesced(*pane, append);
-            if (!flush) {
+            ui::appendlogCoalesced(*pane, append);
+            if (!flush)
                 continue;
-            }
-            seriallink::flushPane(*pane);
+            ui::flushPane(*pane);
         }
         check(lastLineMatches(model), "the widget's last line differs from the model's");
         check(pane->textCursor().atEnd(), "the caret is not at the end");
     }
-    check(seriallink::paneLength(*pane) == model.size(),
-          "the widget's length differs from the model's");
-    const QByteArray shown = seriallink::paneText(*pane).toLatin1();
+    check(ui::paneLength(*pane) == model.size(), "the widget's length differs from the model's");
+    const QByteArray shown = ui::paneText(*pane).toLatin1();
     check(shown.size() == qsizetype(model.size()) &&
               std::equal(model.begin(), model.end(), shown.constData()),
           "the widget shows other text than the model");

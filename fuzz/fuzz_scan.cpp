@@ -56,9 +56,8 @@ public:
 }
 
 void check(bool condition, const char* what) {
-    if (!condition) {
+    if (!condition)
         fail(what);
-    }
 }
 
 // The recognisers in scan order, written out plainly from the protocol: what each marker
@@ -97,9 +96,8 @@ std::vector<Report> plainScan(std::string_view buffer) {
     std::vector<Report> reports;
     for (std::size_t p = 0; p + 1 < buffer.size(); ++p) {
         for (const Plain& r : kPlain) {
-            if (buffer.substr(p, r.marker.size()) != r.marker) {
+            if (buffer.substr(p, r.marker.size()) != r.marker)
                 continue;
-            }
             if (r.kind == Report::Warning) {
                 reports.push_back({Report::Warning});
                 reports.push_back({Report::Alarm, r.line});
@@ -112,12 +110,10 @@ std::vector<Report> plainScan(std::string_view buffer) {
             std::size_t start = p + r.marker.size() + r.skip;
             for (int i = 0; i < r.count; ++i) {
                 std::size_t end = start;
-                while (end < buffer.size() && buffer[end] != r.terminator) {
+                while (end < buffer.size() && buffer[end] != r.terminator)
                     ++end;
-                }
-                if (start >= buffer.size() || end >= buffer.size()) {
+                if (start >= buffer.size() || end >= buffer.size())
                     break; // the rest of the reply has not arrived
-                }
                 reports.push_back(
                     {Report::Field, buffer.substr(start, end - start), Reading(r.first + i)});
                 start = end + 2;
@@ -148,20 +144,17 @@ bool isNumberCharacter(char c) {
 void checkNumber(std::string_view field) {
     const auto value = telemetry::toSingle(field);
     bool plain = true;
-    for (const char c : field) {
+    for (const char c : field)
         plain = plain && isNumberCharacter(c);
-    }
     if (!plain) {
         check(!value, "a field with other characters converted to a number");
         return;
     }
     std::size_t from = 0, to = field.size();
-    while (from < to && (field[from] == ' ' || field[from] == '\t')) {
+    while (from < to && (field[from] == ' ' || field[from] == '\t'))
         ++from;
-    }
-    while (to > from && (field[to - 1] == ' ' || field[to - 1] == '\t')) {
+    while (to > from && (field[to - 1] == ' ' || field[to - 1] == '\t'))
         --to;
-    }
     const std::string text(field.substr(from, to - from));
     errno = 0;
     char* end = nullptr;
@@ -170,9 +163,8 @@ void checkNumber(std::string_view field) {
     if (value) {
         check(std::isfinite(*value), "a conversion gave a value that is not finite");
         check(whole, "text that strtof does not read whole converted");
-        if (errno != ERANGE) {
+        if (errno != ERANGE)
             check(*value == expected, "the conversion disagrees with strtof");
-        }
     } else {
         // strtof reads no form that the bars refuse on purpose once letters other than the
         // exponent are gone; out of range is the one refusal the two share.
@@ -196,9 +188,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     telemetry::scan(buffer, sink);
 
     for (const Report& report : sink.reports) {
-        if (report.kind != Report::Field) {
+        if (report.kind != Report::Field)
             continue;
-        }
         const char* const begin = buffer.data();
         check(report.text.data() >= begin &&
                   report.text.data() + report.text.size() <= begin + buffer.size(),

@@ -117,10 +117,9 @@ std::string Amplifier::answer(std::string_view command) {
     if (command == kStatus)
         return statusReply();
     if (command == kReset) {
-        for (Fault fault : kAllFaults) {
+        for (Fault fault : kAllFaults)
             if (isLatched(fault))
                 faults_.reset(bit(fault));
-        }
         return line(telemetry::kRestartBanner) + bandReport();
     }
     return std::string(kNotUnderstood);
@@ -132,10 +131,9 @@ std::string Amplifier::bandReport() const {
 
 std::string Amplifier::statusReply() const {
     std::string reply = bandReport();
-    for (Fault fault : kAllFaults) {
+    for (Fault fault : kAllFaults)
         if (isActive(fault))
             reply += line(alarmText(fault));
-    }
     return reply;
 }
 

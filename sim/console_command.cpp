@@ -47,10 +47,9 @@ std::optional<ConsoleCommand> parseConsoleCommand(std::string_view line) {
     if (first == std::string_view::npos)
         return std::nullopt;
     line = line.substr(first, line.find_last_not_of(" \t\r") - first + 1);
-    for (const ConsoleCommandInfo& info : kCommands) {
+    for (const ConsoleCommandInfo& info : kCommands)
         if (info.name == line)
             return info.command;
-    }
     return std::nullopt;
 }
 

@@ -11,8 +11,9 @@ namespace sim {
 namespace {
 
 bool allDigits(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(),
-                                        [](unsigned char c) { return std::isdigit(c) != 0; });
+    return !text.empty() &&
+           std::all_of(
+               text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
 // Where a link points, made absolute against the link's folder.
@@ -26,10 +27,9 @@ fs::path linkTarget(const fs::path& link, std::error_code& error) {
 } // namespace
 
 bool isPseudoTerminalPath(std::string_view path) {
-    for (std::string_view prefix : {std::string_view("/dev/pts/"), std::string_view("/dev/ttys")}) {
+    for (std::string_view prefix : {std::string_view("/dev/pts/"), std::string_view("/dev/ttys")})
         if (path.substr(0, prefix.size()) == prefix && allDigits(path.substr(prefix.size())))
             return true;
-    }
     return false;
 }
 

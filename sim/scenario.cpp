@@ -43,10 +43,9 @@ std::span<const Scenario> scenarios() {
 }
 
 const Scenario* findScenario(std::string_view name) {
-    for (const Scenario& scenario : kScenarios) {
+    for (const Scenario& scenario : kScenarios)
         if (scenario.name == name)
             return &scenario;
-    }
     return nullptr;
 }
 

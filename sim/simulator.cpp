@@ -131,10 +131,9 @@ void Simulator::execute(std::string_view line) {
             std::printf("unknown command \"%s\"; \"help\" lists them\n", escaped(line).c_str());
         return;
     }
-    for (const ConsoleCommandInfo& info : consoleCommands()) {
+    for (const ConsoleCommandInfo& info : consoleCommands())
         if (info.command == *command && *command != ConsoleCommand::Help)
             log("* " + std::string(info.name));
-    }
     if (const std::optional<Fault> fault = faultOf(*command)) {
         send(amplifier_.raise(*fault));
         return;
@@ -258,10 +257,9 @@ int Simulator::run() {
         const Time at = now();
         amplifier_.elapse(at - lastElapse_);
         lastElapse_ = at;
-        if (scenario_) {
+        if (scenario_)
             for (std::string_view command : scenario_->due(at))
                 execute(command);
-        }
         if (returnsAt_ && *returnsAt_ <= at) {
             returnsAt_.reset();
             if (!plugIn()) {

@@ -5,10 +5,9 @@
 namespace sim {
 
 void Transmitter::queue(const Output& output, Time now) {
-    for (const Segment& segment : output) {
+    for (const Segment& segment : output)
         if (!segment.bytes.empty())
             segments_.push_back({segment, now});
-    }
 }
 
 std::optional<Transmitter::Time> Transmitter::nextReady() const {

@@ -26,10 +26,9 @@ void describe(QCommandLineParser& parser, const QCommandLineOption& journal) {
 // --help and --version answer without a display.
 bool asksForInformation(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i) {
-        for (const char* option : {"-h", "--help", "--help-all", "-v", "--version"}) {
+        for (const char* option : {"-h", "--help", "--help-all", "-v", "--version"})
             if (std::strcmp(argv[i], option) == 0)
                 return true;
-        }
     }
     return false;
 }

@@ -11,7 +11,7 @@
 
 using seriallink::OpenProblem;
 
-class TstComPort : public QObject {
+class tst_com_port : public QObject {
     Q_OBJECT
 private slots:
     void portsFolderFollowsConfigHome() {
@@ -117,5 +117,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TstComPort)
+QTEST_GUILESS_MAIN(tst_com_port)
 #include "tst_com_port.moc"

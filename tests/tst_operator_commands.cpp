@@ -6,104 +6,60 @@
 #include <QPushButton>
 #include <QTest>
 
-namespace {
-
-enum Choice { Disabled, Enabled, IncludeCurrent };
-
-struct PollState {
-    int interval;
-    int pollcurrent;
-    QList<bool> marks; // Disabled, Enabled, Include Current
-};
-
-const PollState kOff{0, 0, {true, false, false}};
-const PollState kPowerOnly{1, 0, {false, true, false}};
-const PollState kPowerAndCurrents{1, 1, {false, true, true}};
-const PollState kOffPreselected{0, 1, {true, false, true}};
-
-QAction* item(ui::frmWattmeter& w, Choice choice) {
-    return choice == Disabled  ? w.mnuPollDisabled
-           : choice == Enabled ? w.mnuPoll1
-                               : w.mnuPollCurrent;
-}
-
-PollState stateOf(ui::frmWattmeter& w) {
-    return {
-        w.polling.interval,
-        w.polling.pollcurrent,
-        {w.mnuPollDisabled->isChecked(), w.mnuPoll1->isChecked(), w.mnuPollCurrent->isChecked()}};
-}
-
-} // namespace
-
-Q_DECLARE_METATYPE(PollState)
-
 class tst_operator_commands : public QObject {
     Q_OBJECT
-
 private slots:
     void polling_data();
     void polling();
-    void pollingResumesAtTheNextTick();
     void button_data();
     void button();
     void typing_data();
     void typing();
-    void typingMovesTheCaretToTheEnd();
 };
 
 void tst_operator_commands::polling_data() {
-    QTest::addColumn<QList<int>>("reach"); // choices that lead to the starting state
-    QTest::addColumn<int>("choice");
-    QTest::addColumn<PollState>("after");
+    QTest::addColumn<QStringList>("choices"); // menu items triggered in turn
+    QTest::addColumn<QString>("marks");       // Disabled, Enabled, Include Current: x marked
+    QTest::addColumn<QByteArray>("polls");    // sent by the second tick after the choices
 
-    const QList<int> off{}, powerOnly{Enabled}, both{Enabled, IncludeCurrent},
-        preselected{IncludeCurrent};
-    QTest::newRow("off, Disabled") << off << int(Disabled) << kOff;
-    QTest::newRow("off, Enabled") << off << int(Enabled) << kPowerOnly;
-    QTest::newRow("off, Include Current") << off << int(IncludeCurrent) << kOffPreselected;
-    QTest::newRow("power only, Disabled") << powerOnly << int(Disabled) << kOff;
-    QTest::newRow("power only, Enabled again") << powerOnly << int(Enabled) << kPowerOnly;
-    QTest::newRow("power only, Include Current")
-        << powerOnly << int(IncludeCurrent) << kPowerAndCurrents;
-    QTest::newRow("both, Disabled drops the currents") << both << int(Disabled) << kOff;
-    QTest::newRow("both, Enabled again") << both << int(Enabled) << kPowerAndCurrents;
-    QTest::newRow("both, Include Current") << both << int(IncludeCurrent) << kPowerOnly;
-    QTest::newRow("preselected, Disabled") << preselected << int(Disabled) << kOff;
-    QTest::newRow("preselected, Enabled") << preselected << int(Enabled) << kPowerAndCurrents;
-    QTest::newRow("preselected, Include Current") << preselected << int(IncludeCurrent) << kOff;
+    const QByteArray off, power = "POWER\r", both = "POWER\r CURRENT\r";
+    const auto row = [](const char* name, const QStringList& choices, const char* marks,
+                        const QByteArray& polls) {
+        QTest::newRow(name) << choices << QString(marks) << polls;
+    };
+    row("Disabled while off", {"mnuPollDisabled"}, "x--", off);
+    row("Enabled", {"mnuPoll1"}, "-x-", power);
+    row("Include Current while off preselects the currents", {"mnuPollCurrent"}, "x-x", off);
+    row("then Enabled polls both", {"mnuPollCurrent", "mnuPoll1"}, "-xx", both);
+    row("Enabled again changes nothing", {"mnuPoll1", "mnuPoll1"}, "-x-", power);
+    row("Include Current while on", {"mnuPoll1", "mnuPollCurrent"}, "-xx", both);
+    row("Include Current again drops the currents",
+        {"mnuPoll1", "mnuPollCurrent", "mnuPollCurrent"}, "-x-", power);
+    row("Disabled drops the currents too",
+        {"mnuPoll1", "mnuPollCurrent", "mnuPollDisabled", "mnuPoll1"}, "-x-", power);
+    row("preselected, then Include Current again", {"mnuPollCurrent", "mnuPollCurrent"}, "x--",
+        off);
 }
 
 void tst_operator_commands::polling() {
-    QFETCH(QList<int>, reach);
-    QFETCH(int, choice);
-    QFETCH(PollState, after);
-    WindowFixture f;
-    f.window->Form_Load();
-    f.boxes->shown.clear();
-    for (int step : reach)
-        item(*f.window, Choice(step))->trigger();
-
-    item(*f.window, Choice(choice))->trigger();
-
-    const PollState state = stateOf(*f.window);
-    QCOMPARE(state.interval, after.interval);
-    QCOMPARE(state.pollcurrent, after.pollcurrent);
-    QCOMPARE(state.marks, after.marks);
-    QVERIFY(f.serial->outputs.isEmpty());
-    QVERIFY(!f.window->Timer1->ticking()); // no stored port: the menu never starts the timer
-    QVERIFY(f.boxes->shown.isEmpty());
-}
-
-void tst_operator_commands::pollingResumesAtTheNextTick() {
+    QFETCH(QStringList, choices);
+    QFETCH(QString, marks);
+    QFETCH(QByteArray, polls);
     WindowFixture f;
     f.serial->setPortOpen(true);
-    for (int i = 0; i < 5; ++i)
-        f.window->Timer1_Timer();
-    QVERIFY(f.serial->outputs.isEmpty());
-    f.window->mnuPoll1->trigger();
     f.window->Timer1_Timer();
-    QCOMPARE(f.serial->outputs, QByteArrayList{"POWER\r"});
+    for (const QString& choice : choices)
+        f.part<QAction>(qPrintable(choice)).trigger();
+
+    QString shown;
+    for (const char* item : {"mnuPollDisabled", "mnuPoll1", "mnuPollCurrent"})
+        shown += f.part<QAction>(item).isChecked() ? 'x' : '-';
+    QCOMPARE(shown, marks);
+    QVERIFY(f.serial->outputs.isEmpty()); // the menu only sets what the next ticks do
+    f.window->Timer1_Timer();
+    f.window->Timer1_Timer();
+    QCOMPARE(f.serial->written(), polls);
+    QVERIFY(f.boxes->shown.isEmpty());
 }
 
 void tst_operator_commands::button_data() {
@@ -148,15 +104,16 @@ void tst_operator_commands::button() {
         if (!opens) // the mark stays on a port that a later choice failed to replace
             f.serial->setPortOpen(false);
     }
-    for (QLineEdit* field : f.window->readingFields())
+    const QList<QLineEdit*> fields = f.window->findChildren<QLineEdit*>();
+    for (QLineEdit* field : fields)
         field->setText(QStringLiteral("old"));
     f.serial->outputs.clear();
 
-    QTest::mouseClick(f.window->findChild<QPushButton*>(button), Qt::LeftButton);
+    QTest::mouseClick(&f.part<QPushButton>(qPrintable(button)), Qt::LeftButton);
 
-    for (QLineEdit* field : f.window->readingFields())
+    for (QLineEdit* field : fields)
         QCOMPARE(field->text().isEmpty(), emptied.contains(field->objectName()));
-    const ShownBox selectPort{"Please select a Com Port first.", seriallink::vbCritical,
+    const ShownBox selectPort{"Please select a Com Port first.", app::vbCritical,
                               "Vorlan Wattmeter"};
     QCOMPARE(f.boxes->shown, box ? QList<ShownBox>{selectPort} : QList<ShownBox>{});
     QCOMPARE(f.serial->written(), sent);
@@ -165,7 +122,6 @@ void tst_operator_commands::button() {
 void tst_operator_commands::typing_data() {
     QTest::addColumn<bool>("open");
     QTest::addColumn<QByteArray>("sent");
-
     QTest::newRow("port open: each key goes out as typed") << true << QByteArray("sTatus\r\b");
     QTest::newRow("port closed: nothing goes out") << false << QByteArray();
 }
@@ -174,33 +130,22 @@ void tst_operator_commands::typing() {
     QFETCH(bool, open);
     QFETCH(QByteArray, sent);
     WindowFixture f;
-    if (open)
-        f.serial->setPortOpen(true);
-    QPlainTextEdit* term = f.window->txtTerm;
+    f.serial->setPortOpen(open);
+    auto& term = f.part<QPlainTextEdit>("txtTerm");
+    term.moveCursor(QTextCursor::Start);
 
-    QTest::keyClicks(term, "sTatus");
-    QTest::keyClick(term, Qt::Key_Return);
-    QTest::keyClick(term, Qt::Key_Backspace);
-    QTest::keyClick(term, Qt::Key_Down); // scrolling keys send nothing
-    QTest::keyClick(term, Qt::Key_PageUp);
+    QTest::keyClicks(&term, "sTatus");
+    QTest::keyClick(&term, Qt::Key_Return);
+    QTest::keyClick(&term, Qt::Key_Backspace);
+    // A key sent leaves the caret at the end of the pane.
+    QCOMPARE(term.textCursor().atEnd(), open);
+    QTest::keyClick(&term, Qt::Key_PageUp); // scrolling keys send nothing
     QKeyEvent euro(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(QChar(0x20AC)));
-    QCoreApplication::sendEvent(term, &euro);
+    QCoreApplication::sendEvent(&term, &euro);
 
     QCOMPARE(f.serial->written(), sent);
-    if (open)
-        QCOMPARE(f.serial->outputs.size(), sent.size()); // one write per key
-    QCOMPARE(term->toPlainText(), QStringLiteral("\t\n"));
-}
-
-void tst_operator_commands::typingMovesTheCaretToTheEnd() {
-    WindowFixture f;
-    f.serial->setPortOpen(true);
-    QTextCursor start = f.window->txtTerm->textCursor();
-    start.setPosition(0);
-    f.window->txtTerm->setTextCursor(start);
-    QTest::keyClick(f.window->txtTerm, Qt::Key_A);
-    QCOMPARE(f.window->txtTerm->textCursor().position(),
-             f.window->txtTerm->document()->characterCount() - 1);
+    QCOMPARE(f.serial->outputs.size(), sent.size()); // one write per key
+    QCOMPARE(term.toPlainText(), QStringLiteral("\t\n"));
 }
 
 QTEST_MAIN(tst_operator_commands)

@@ -1,15 +1,16 @@
+// The counting half of the poll cycle: which ticks send which commands.
 #include "telemetry/poll_cycle.h"
 
 #include <QTest>
 
-class TestPollCycle : public QObject {
+class tst_poll_cycle : public QObject {
     Q_OBJECT
 private slots:
     void schedule_data();
     void schedule();
 };
 
-void TestPollCycle::schedule_data() {
+void tst_poll_cycle::schedule_data() {
     QTest::addColumn<int>("poll");
     QTest::addColumn<int>("interval");
     QTest::addColumn<int>("pollcurrent");
@@ -33,7 +34,7 @@ void TestPollCycle::schedule_data() {
     QTest::newRow("wider interval") << 0 << 3 << 0 << QStringList{"", "", "", p, ""} << 1;
 }
 
-void TestPollCycle::schedule() {
+void tst_poll_cycle::schedule() {
     QFETCH(int, poll);
     QFETCH(int, interval);
     QFETCH(int, pollcurrent);
@@ -47,14 +48,13 @@ void TestPollCycle::schedule() {
     QStringList sent;
     for (qsizetype i = 0; i < sends.size(); ++i) {
         QStringList writes;
-        for (const std::string_view command : cycle.tick()) {
+        for (const std::string_view command : cycle.tick())
             writes << QString::fromLatin1(command.data(), qsizetype(command.size()));
-        }
         sent << writes.join('|');
     }
     QCOMPARE(sent, sends);
     QCOMPARE(int(cycle.poll), pollAfter);
 }
 
-QTEST_APPLESS_MAIN(TestPollCycle)
+QTEST_APPLESS_MAIN(tst_poll_cycle)
 #include "tst_poll_cycle.moc"

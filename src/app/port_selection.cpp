@@ -1,8 +1,8 @@
 #include "port_selection.h"
 
 #include "link/interval_timer.h"
-#include "link/message_box.h"
 #include "link/serial_component.h"
+#include "message_box.h"
 #include "settings_store.h"
 #include "telemetry/number.h"
 
@@ -31,14 +31,13 @@ void runPortCommand(const PortCommandParts& parts, int n) {
     record(parts.comm.setPortOpen(true));
 
     if (failure) {
-        parts.boxes.MsgBox(*failure, seriallink::vbExclamation);
+        parts.boxes.MsgBox(*failure, vbExclamation);
         return;
     }
     parts.items[n - 1]->setChecked(true);
-    for (int other = 1; other <= kPortCount; ++other) {
+    for (int other = 1; other <= kPortCount; ++other)
         if (other != n)
             parts.items[other - 1]->setChecked(false);
-    }
     // The line settings go onto the open port; a refusal here leaves the port as opened.
     (void)parts.comm.setSettings(QString::fromLatin1(kLineSettings));
 

@@ -12,11 +12,12 @@ class QAction;
 
 namespace seriallink {
 class IntervalTimer;
-class MessageBox;
 class SerialComponent;
 } // namespace seriallink
 
 namespace app {
+
+class MessageBox;
 
 inline constexpr int kPortCount = 16;
 inline constexpr int kPollPeriodMs = 500;
@@ -24,7 +25,7 @@ inline constexpr char kLineSettings[] = "300,N,8,1";
 
 struct PortCommandParts {
     seriallink::SerialComponent& comm;
-    seriallink::MessageBox& boxes;
+    MessageBox& boxes;
     const std::array<QAction*, kPortCount>& items; // Com1 .. Com16
     QString& port;                                 // the form member
     seriallink::IntervalTimer& timer;

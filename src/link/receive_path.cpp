@@ -1,7 +1,5 @@
 #include "receive_path.h"
 
-#include "appendlog.h"
-#include "interval_timer.h"
 #include "serial_component.h"
 
 #include <algorithm>
@@ -33,16 +31,13 @@ std::string upperCaseLatin1(std::string_view text) {
     return upper;
 }
 
-void receive(SerialComponent& comm, IntervalTimer& timer, std::string& parsestring,
-             QPlainTextEdit& term) {
-    timer.setEnabled(false);
-    if (comm.commEvent() == comEvReceive) {
-        const QByteArray text = comm.input();
-        const std::string_view bytes(text.constData(), static_cast<std::size_t>(text.size()));
-        parsestring.append(bytes);
-        appendlogCoalesced(term, upperCaseLatin1(bytes));
-    }
-    timer.setEnabled(true);
+std::optional<std::string> takeReceived(SerialComponent& comm, std::string& parsestring) {
+    if (comm.commEvent() != comEvReceive)
+        return std::nullopt;
+    const QByteArray text = comm.input();
+    const std::string_view bytes(text.constData(), static_cast<std::size_t>(text.size()));
+    parsestring.append(bytes);
+    return upperCaseLatin1(bytes);
 }
 
 } // namespace seriallink

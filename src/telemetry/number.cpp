@@ -16,9 +16,8 @@ bool isDigit(char c) {
 }
 
 std::size_t skipDigits(std::string_view text, std::size_t i) {
-    while (i < text.size() && isDigit(text[i])) {
+    while (i < text.size() && isDigit(text[i]))
         ++i;
-    }
     return i;
 }
 
@@ -32,18 +31,15 @@ bool isPlainDecimal(std::string_view text) {
         digits += fractionEnd - (i + 1);
         i = fractionEnd;
     }
-    if (digits == 0) {
+    if (digits == 0)
         return false;
-    }
     if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
         ++i;
-        if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        if (i < text.size() && (text[i] == '+' || text[i] == '-'))
             ++i;
-        }
         const std::size_t exponentEnd = skipDigits(text, i);
-        if (exponentEnd == i) {
+        if (exponentEnd == i)
             return false;
-        }
         i = exponentEnd;
     }
     return i == text.size();
@@ -52,25 +48,21 @@ bool isPlainDecimal(std::string_view text) {
 } // namespace
 
 std::optional<float> toSingle(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) {
+    while (!text.empty() && isBlank(text.front()))
         text.remove_prefix(1);
-    }
-    while (!text.empty() && isBlank(text.back())) {
+    while (!text.empty() && isBlank(text.back()))
         text.remove_suffix(1);
-    }
     bool negative = false;
     if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
         negative = text.front() == '-';
         text.remove_prefix(1);
     }
-    if (!isPlainDecimal(text)) {
+    if (!isPlainDecimal(text))
         return std::nullopt;
-    }
     float value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size()) {
+    if (error != std::errc{} || end != text.data() + text.size())
         return std::nullopt;
-    }
     return negative ? -value : value;
 }
 

@@ -9,8 +9,9 @@ namespace telemetry {
 
 // Commands, each already ended by its carriage return.
 inline constexpr std::string_view kPowerCommand = "POWER\r";
-inline constexpr std::string_view kPolledCurrentCommand = " CURRENT\r"; // automatic poll: leading blank
-inline constexpr std::string_view kCurrentCommand = "CURRENT\r";        // the Current button
+inline constexpr std::string_view kPolledCurrentCommand =
+    " CURRENT\r";                                                // automatic poll: leading blank
+inline constexpr std::string_view kCurrentCommand = "CURRENT\r"; // the Current button
 inline constexpr std::string_view kStatusCommand = "STATUS\r";
 inline constexpr std::string_view kResetCommand = "RESET\r";
 

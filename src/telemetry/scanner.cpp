@@ -73,11 +73,9 @@ using Candidates = std::uint32_t;  // bit i: kRecognisers[i] may start here
 static_assert(kRecognisers.size() <= 32);
 
 constexpr bool markersFitThePrefixWord() {
-    for (const Recogniser& r : kRecognisers) {
-        if (r.marker.size() < kPrefix) {
+    for (const Recogniser& r : kRecognisers)
+        if (r.marker.size() < kPrefix)
             return false;
-        }
-    }
     return true;
 }
 static_assert(markersFitThePrefixWord());
@@ -96,11 +94,9 @@ std::uint32_t loadWord(const char* p) {
 // The marker's characters behind the prefix. A plain loop: it usually stops at the first
 // character, sooner than a call to memcmp returns.
 inline bool restMatches(std::string_view marker, const char* text) {
-    for (std::size_t i = kPrefix; i < marker.size(); ++i) {
-        if (text[i] != marker[i]) {
+    for (std::size_t i = kPrefix; i < marker.size(); ++i)
+        if (text[i] != marker[i])
             return false;
-        }
-    }
     return true;
 }
 
@@ -122,9 +118,8 @@ constexpr bool fillSlots(SlotTable& slots, std::uint32_t multiplier) {
     for (std::size_t i = 0; i < kRecognisers.size(); ++i) {
         const std::uint32_t prefix = prefixWord(kRecognisers[i].marker);
         Slot& slot = slots[slotOf(prefix, multiplier)];
-        if (slot.candidates != 0 && slot.prefix != prefix) {
+        if (slot.candidates != 0 && slot.prefix != prefix)
             return false; // two prefixes collide under this multiplier
-        }
         slot.prefix = prefix;
         slot.candidates |= Candidates{1} << i;
     }
@@ -138,11 +133,9 @@ struct PrefixHash {
 
 constexpr PrefixHash findPrefixHash() {
     PrefixHash hash;
-    for (hash.multiplier = 0x9E3779B1u;; hash.multiplier += 2) {
-        if (fillSlots(hash.slots, hash.multiplier)) {
+    for (hash.multiplier = 0x9E3779B1u;; hash.multiplier += 2)
+        if (fillSlots(hash.slots, hash.multiplier))
             return hash;
-        }
-    }
 }
 constexpr PrefixHash kPrefixHash = findPrefixHash();
 
@@ -163,9 +156,8 @@ public:
             memo = {terminator, start, field ? field->terminator : std::string_view::npos};
             return field;
         }
-        if (memo.at == std::string_view::npos) {
+        if (memo.at == std::string_view::npos)
             return std::nullopt;
-        }
         return Field{buffer_.substr(start, memo.at - start), memo.at};
     }
 
@@ -211,26 +203,23 @@ void act(const Recogniser& r, std::size_t p, TerminatorFinder& finder, ScanSink&
 } // namespace
 
 void scan(std::string_view buffer, ScanSink& sink) {
-    if (buffer.size() < kPrefix) {
+    if (buffer.size() < kPrefix)
         return;
-    }
     TerminatorFinder finder(buffer);
     const char* const data = buffer.data();
     const std::size_t lastStart = buffer.size() - kPrefix;
     for (std::size_t p = 0; p <= lastStart; ++p) {
         const std::uint32_t word = loadWord(data + p);
         const Slot& slot = kPrefixHash.slots[slotOf(word, kPrefixHash.multiplier)];
-        if (word != slot.prefix) {
+        if (word != slot.prefix)
             continue;
-        }
         // Markers sharing a prefix ("HARDWARE - ...") are told apart by the rest, in table order.
         for (Candidates candidates = slot.candidates; candidates != 0;
              candidates &= candidates - 1) {
             const Recogniser& r =
                 kRecognisers[static_cast<std::size_t>(std::countr_zero(candidates))];
-            if (buffer.size() - p >= r.marker.size() && restMatches(r.marker, data + p)) {
+            if (buffer.size() - p >= r.marker.size() && restMatches(r.marker, data + p))
                 act(r, p, finder, sink);
-            }
         }
     }
 }

@@ -4,17 +4,17 @@
 #include "app/settings_store.h"
 #include "app/window_position.h"
 #include "app_icon.h"
-#include "link/appendlog.h"
-#include "link/command_buttons.h"
 #include "link/receive_path.h"
-#include "link/terminal_keys.h"
+#include "log_pane.h"
 #include "qt_message_box.h"
 #include "telemetry/protocol.h"
+#include "terminal_keys.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopedValueRollback>
 
@@ -29,7 +29,7 @@ QByteArray command(std::string_view text) {
 } // namespace
 
 frmWattmeter::frmWattmeter(std::unique_ptr<seriallink::SerialComponent> comm,
-                           std::unique_ptr<seriallink::MessageBox> boxes)
+                           std::unique_ptr<app::MessageBox> boxes)
     : MSComm1(std::move(comm)),
       boxes_(boxes ? std::move(boxes) : std::make_unique<QtMessageBox>(this)) {
     setObjectName(QStringLiteral("frmWattmeter"));
@@ -54,7 +54,7 @@ app::PortCommandParts frmWattmeter::portCommandParts() {
 }
 
 void frmWattmeter::Form_Load() {
-    QApplication::setApplicationName(QString::fromLatin1(seriallink::kApplicationTitle));
+    QApplication::setApplicationName(QString::fromLatin1(app::kApplicationTitle));
     app::restoreWindowPosition(*this);
     for (QLineEdit* field : readingFields())
         field->clear();
@@ -62,7 +62,7 @@ void frmWattmeter::Form_Load() {
 
     port = app::GetSetting(app::kAppName, app::kSection, QStringLiteral("port"));
     if (port.isEmpty()) {
-        boxes_->MsgBox(QStringLiteral("Please select a com port first"), seriallink::vbInformation,
+        boxes_->MsgBox(QStringLiteral("Please select a com port first"), app::vbInformation,
                        QStringLiteral("Port error"));
         return;
     }
@@ -102,8 +102,7 @@ void frmWattmeter::mnuPortsCom_Click(int n) {
 }
 
 void frmWattmeter::mnuHelpAbout_Click() {
-    boxes_->MsgBox(app::aboutText(), seriallink::vbInformation,
-                   QString::fromLatin1(app::kAboutTitle));
+    boxes_->MsgBox(app::aboutText(), app::vbInformation, QString::fromLatin1(app::kAboutTitle));
 }
 
 void frmWattmeter::Timer1_Timer() {
@@ -113,7 +112,7 @@ void frmWattmeter::Timer1_Timer() {
     const QScopedValueRollback guard(inTick_, true);
     // The line has gone quiet: the terminal pane shows all of it before the tick adds alarm
     // lines or holds the window on a warning.
-    seriallink::flushPane(*txtTerm);
+    flushPane(*txtTerm);
     // Text that arrives while a warning is open goes into a fresh buffer for the next tick.
     const std::string scanned = std::exchange(parsestring, {});
     telemetry::scan(scanned, sink_);
@@ -123,7 +122,12 @@ void frmWattmeter::Timer1_Timer() {
 }
 
 void frmWattmeter::MSComm1_OnComm() {
-    seriallink::receive(*MSComm1, *Timer1, parsestring, *txtTerm);
+    // Each receive event holds the tick back for a full period: replies are scanned once the
+    // line has gone quiet.
+    Timer1->setEnabled(false);
+    if (const auto upper = seriallink::takeReceived(*MSComm1, parsestring))
+        appendlogCoalesced(*txtTerm, *upper);
+    Timer1->setEnabled(true);
 }
 
 void frmWattmeter::mnuPollDisabled_Click() {
@@ -139,13 +143,23 @@ void frmWattmeter::mnuPollCurrent_Click() {
 }
 
 bool frmWattmeter::portSelected() const {
-    return std::any_of(mnuPortsCom.begin(), mnuPortsCom.end(),
-                       [](const QAction* item) { return item->isChecked(); });
+    return std::any_of(
+        mnuPortsCom.begin(), mnuPortsCom.end(),
+        [](const QAction* item) { return item->isChecked(); });
 }
 
 void frmWattmeter::sendButtonCommand(std::initializer_list<QLineEdit*> emptyFirst,
-                                     std::string_view command) {
-    seriallink::sendButtonCommand(*MSComm1, *boxes_, emptyFirst, portSelected(), command);
+                                     std::string_view text) {
+    // The fields the reply will fill are emptied first. A write that fails (the marked port did
+    // not open) is ignored: the operator sees no reply and can choose the port again.
+    for (QLineEdit* field : emptyFirst)
+        field->clear();
+    if (!portSelected()) {
+        boxes_->MsgBox(QStringLiteral("Please select a Com Port first."), app::vbCritical,
+                       QString::fromLatin1(app::kApplicationTitle));
+        return;
+    }
+    (void)MSComm1->output(command(text));
 }
 
 void frmWattmeter::Read_Click() {
@@ -167,8 +181,13 @@ void frmWattmeter::Reset_Click() {
 
 void frmWattmeter::txtTerm_KeyPress(int& KeyAscii) {
     // The caret goes to the end of what has been received, not of what the widget shows yet.
-    seriallink::flushPane(*txtTerm);
-    seriallink::terminalKeyPress(*MSComm1, *txtTerm, KeyAscii);
+    flushPane(*txtTerm);
+    // With the port closed the key is left to the pane, which ignores it.
+    if (!MSComm1->portOpen())
+        return;
+    (void)MSComm1->output(QByteArray(1, static_cast<char>(KeyAscii)));
+    txtTerm->moveCursor(QTextCursor::End);
+    KeyAscii = 0;
 }
 
 void frmWattmeter::bindEvents() {
@@ -182,17 +201,21 @@ void frmWattmeter::bindEvents() {
         });
     };
     for (int n = 1; n <= app::kPortCount; ++n)
-        bindMenu(mnuPortsCom[n - 1], [this, n] { mnuPortsCom_Click(n); });
-    bindMenu(mnuPollDisabled, [this] { mnuPollDisabled_Click(); });
-    bindMenu(mnuPoll1, [this] { mnuPoll1_Click(); });
-    bindMenu(mnuPollCurrent, [this] { mnuPollCurrent_Click(); });
+        bindMenu(
+            mnuPortsCom[n - 1], [this, n] { mnuPortsCom_Click(n); });
+    bindMenu(
+        mnuPollDisabled, [this] { mnuPollDisabled_Click(); });
+    bindMenu(
+        mnuPoll1, [this] { mnuPoll1_Click(); });
+    bindMenu(
+        mnuPollCurrent, [this] { mnuPollCurrent_Click(); });
     bindMenu(mnuHelpAbout, [this] { mnuHelpAbout_Click(); });
 
     connect(Read, &QPushButton::clicked, this, &frmWattmeter::Read_Click);
     connect(Current, &QPushButton::clicked, this, &frmWattmeter::Current_Click);
     connect(Status, &QPushButton::clicked, this, &frmWattmeter::Status_Click);
     connect(Reset, &QPushButton::clicked, this, &frmWattmeter::Reset_Click);
-    new seriallink::TerminalKeys(*txtTerm, [this](int& KeyAscii) { txtTerm_KeyPress(KeyAscii); });
+    new TerminalKeys(*txtTerm, [this](int& KeyAscii) { txtTerm_KeyPress(KeyAscii); });
 
     connect(Exit, &QPushButton::clicked, this, &frmWattmeter::Exit_Click);
     connect(Timer1, &seriallink::IntervalTimer::tick, this, &frmWattmeter::Timer1_Timer);
@@ -201,9 +224,7 @@ void frmWattmeter::bindEvents() {
     // Told once per loss, after the component has closed the port.
     connect(
         MSComm1.get(), &seriallink::SerialComponent::deviceLost, this,
-        [this](const QString& description) {
-            boxes_->MsgBox(description, seriallink::vbExclamation);
-        },
+        [this](const QString& description) { boxes_->MsgBox(description, app::vbExclamation); },
         Qt::QueuedConnection);
 }
 

@@ -1,13 +1,11 @@
-// frmWattmeter: the program's one window. It owns every widget, the poll timer Timer1, the
-// serial component MSComm1 and the form members, and binds each widget event to its
-// handler. The handlers stay short: the work happens in the rooms that own it (app for the
-// shell, link for the line and the panes, telemetry for the protocol).
+// frmWattmeter: the program's one window. It owns the widgets, Timer1, MSComm1 and the form
+// members, and binds each event to a short handler that hands the work to the room that owns it.
 #pragma once
 
+#include "app/message_box.h"
 #include "app/polling_options.h"
 #include "app/port_selection.h"
 #include "link/interval_timer.h"
-#include "link/message_box.h"
 #include "link/serial_component.h"
 #include "telemetry/poll_cycle.h"
 #include "window_sink.h"
@@ -17,6 +15,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <string_view>
 
 class QLabel;
 class QLineEdit;
@@ -34,7 +33,7 @@ class frmWattmeter : public QMainWindow {
 public:
     // boxes may be null: the window then shows real message boxes.
     explicit frmWattmeter(std::unique_ptr<seriallink::SerialComponent> comm,
-                          std::unique_ptr<seriallink::MessageBox> boxes = nullptr);
+                          std::unique_ptr<app::MessageBox> boxes = nullptr);
     ~frmWattmeter() override;
 
     // Handlers.
@@ -59,6 +58,12 @@ public:
     void setClock(Clock clock) { clock_ = std::move(clock); }
     // Where the scan's readings, alarms and band reports are journaled; null for none.
     void setJournal(app::Journal* journal) { sink_.setJournal(journal); }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    friend class WindowSink;
 
     // Form members.
     std::string parsestring;      // receive buffer, one byte per character
@@ -101,10 +106,6 @@ public:
     // The eight reading fields in the order start-up empties them.
     std::array<QLineEdit*, 8> readingFields() const;
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-
-private:
     void createWidgets();
     void createMenus();
     void bindEvents();
@@ -113,7 +114,7 @@ private:
     bool portSelected() const; // a port item carries the check mark
     void sendButtonCommand(std::initializer_list<QLineEdit*> emptyFirst, std::string_view command);
 
-    std::unique_ptr<seriallink::MessageBox> boxes_;
+    std::unique_ptr<app::MessageBox> boxes_;
     Clock clock_ = [] { return QTime::currentTime(); };
     WindowSink sink_{*this, *boxes_, clock_};
     bool inTick_ = false; // a tick waiting on the over-power warning

@@ -94,14 +94,12 @@ QFont fittedFont(QWidget* client, QFont font) {
     constexpr qreal kSmallestPoints = 6.0;
     const auto fits = [client](const QFont& candidate) {
         const QFontMetrics metrics(candidate);
-        for (const QLabel* l : client->findChildren<QLabel*>()) {
+        for (const QLabel* l : client->findChildren<QLabel*>())
             if (metrics.horizontalAdvance(l->text()) > l->width())
                 return false;
-        }
-        for (const QPushButton* b : client->findChildren<QPushButton*>()) {
+        for (const QPushButton* b : client->findChildren<QPushButton*>())
             if (metrics.horizontalAdvance(QString(b->text()).remove(u'&')) > b->width() - 8)
                 return false;
-        }
         return true;
     };
     while (!fits(font) && font.pointSizeF() > kSmallestPoints)
@@ -172,12 +170,20 @@ void frmWattmeter::createWidgets() {
     setFont(fittedFont(client, font()));
 
     // Screen readers name each value by the caption beside it.
-    const std::pair<QWidget*, const char*> captions[] = {
-        {txtForward, "Forward Power"},   {txtReflected, "Reflected Power"}, {txtVSWR, "VSWR"},
-        {txtI1, "Stage 1 Current"},      {txtI2, "Stage 2 Current"},        {txtI3, "Stage 3 Current"},
-        {txtI4, "Stage 4 Current"},      {txtITotal, "Total Current"},      {prgBar1, "Forward Power"},
-        {prgBar2, "Reflected Power"},    {shpHigh, "2m"},                   {shpLow, "6m"},
-        {txtAlarms, "Alarms"},           {txtTerm, "Terminal"}};
+    const std::pair<QWidget*, const char*> captions[] = {{txtForward, "Forward Power"},
+                                                         {txtReflected, "Reflected Power"},
+                                                         {txtVSWR, "VSWR"},
+                                                         {txtI1, "Stage 1 Current"},
+                                                         {txtI2, "Stage 2 Current"},
+                                                         {txtI3, "Stage 3 Current"},
+                                                         {txtI4, "Stage 4 Current"},
+                                                         {txtITotal, "Total Current"},
+                                                         {prgBar1, "Forward Power"},
+                                                         {prgBar2, "Reflected Power"},
+                                                         {shpHigh, "2m"},
+                                                         {shpLow, "6m"},
+                                                         {txtAlarms, "Alarms"},
+                                                         {txtTerm, "Terminal"}};
     for (const auto& [widget, caption] : captions)
         widget->setAccessibleName(QString::fromLatin1(caption));
 

@@ -8,13 +8,13 @@ namespace {
 
 QMessageBox::Icon iconFor(int style) {
     switch (style & 0x70) {
-    case seriallink::vbCritical:
+    case app::vbCritical:
         return QMessageBox::Critical;
-    case seriallink::vbQuestion:
+    case app::vbQuestion:
         return QMessageBox::Question;
-    case seriallink::vbExclamation:
+    case app::vbExclamation:
         return QMessageBox::Warning;
-    case seriallink::vbInformation:
+    case app::vbInformation:
         return QMessageBox::Information;
     default:
         return QMessageBox::NoIcon;
@@ -25,12 +25,12 @@ QMessageBox::Icon iconFor(int style) {
 
 int QtMessageBox::MsgBox(const QString& prompt, int style, const QString& title) {
     QMessageBox box(iconFor(style),
-                    title.isEmpty() ? QString::fromLatin1(seriallink::kApplicationTitle) : title,
-                    prompt, QMessageBox::Ok, parent_);
+                    title.isEmpty() ? QString::fromLatin1(app::kApplicationTitle) : title, prompt,
+                    QMessageBox::Ok, parent_);
     // Descriptions carry device paths and system texts: never read them as markup.
     box.setTextFormat(Qt::PlainText);
     box.exec();
-    return seriallink::vbOK;
+    return app::vbOK;
 }
 
 } // namespace ui

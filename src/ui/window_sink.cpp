@@ -1,10 +1,10 @@
 #include "window_sink.h"
 
 #include "app/journal.h"
+#include "app/message_box.h"
 #include "frm_wattmeter.h"
 #include "lamp.h"
-#include "link/appendlog.h"
-#include "link/message_box.h"
+#include "log_pane.h"
 #include "telemetry/number.h"
 
 #include <QLineEdit>
@@ -30,13 +30,13 @@ void WindowSink::band(telemetry::Band band) {
 }
 
 void WindowSink::overPowerWarning() {
-    boxes_.MsgBox(QString::fromLatin1(kOverPowerWarning), seriallink::vbExclamation);
+    boxes_.MsgBox(QString::fromLatin1(kOverPowerWarning), app::vbExclamation);
 }
 
 void WindowSink::alarm(std::string_view text) {
     std::string line = clock_().toString(QStringLiteral("HH:mm:ss")).toStdString();
     line.append(" - ").append(text).append("\r");
-    seriallink::appendlog(*window_.txtAlarms, line);
+    appendlog(*window_.txtAlarms, line);
     if (journal_)
         journal_->alarm(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
 }

@@ -12,11 +12,8 @@ class QProgressBar;
 
 namespace app {
 class Journal;
-}
-
-namespace seriallink {
 class MessageBox;
-}
+} // namespace app
 
 namespace ui {
 
@@ -33,7 +30,7 @@ bool setBarValue(QProgressBar& bar, float value);
 
 class WindowSink : public telemetry::ScanSink {
 public:
-    WindowSink(frmWattmeter& window, seriallink::MessageBox& boxes, const Clock& clock)
+    WindowSink(frmWattmeter& window, app::MessageBox& boxes, const Clock& clock)
         : window_(window), boxes_(boxes), clock_(clock) {}
 
     void band(telemetry::Band band) override;
@@ -48,7 +45,7 @@ public:
 
 private:
     frmWattmeter& window_;
-    seriallink::MessageBox& boxes_;
+    app::MessageBox& boxes_;
     const Clock& clock_;
     app::Journal* journal_ = nullptr;
     bool readingSeen_ = false;

@@ -2,7 +2,7 @@
 // `shown` is empty; onShow runs while the "box is open", for tests of what happens meanwhile.
 #pragma once
 
-#include "link/message_box.h"
+#include "app/message_box.h"
 
 #include <QList>
 
@@ -16,7 +16,7 @@ struct ShownBox {
     bool operator==(const ShownBox&) const = default;
 };
 
-class RecordingMessageBox : public seriallink::MessageBox {
+class RecordingMessageBox : public app::MessageBox {
 public:
     QList<ShownBox> shown;
     std::function<void()> onShow;
@@ -25,6 +25,6 @@ public:
         shown << ShownBox{prompt, style, title};
         if (onShow)
             onShow();
-        return seriallink::vbOK;
+        return app::vbOK;
     }
 };

@@ -1,5 +1,6 @@
-// A real main window on the offscreen platform with the recording serial component and
-// message boxes behind it, and a fresh settings folder.
+// The real main window on the offscreen platform, in a fresh settings folder, with recorded
+// message boxes: on the recording serial component (WindowFixture), or on the real one with a
+// pseudo-terminal or the simulator program as the device (LiveWindow).
 #pragma once
 
 #include "fake_serial.h"
@@ -7,7 +8,22 @@
 #include "temp_settings.h"
 #include "ui/frm_wattmeter.h"
 
+#include <QProcess>
+
 #include <memory>
+
+class Pty;
+
+// A widget, menu item or timer of the window by its design name; the test fails hard without it.
+template <typename T = QWidget> T& part(const QObject& window, const char* name) {
+    T* found = window.findChild<T*>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("the window has no %s", name);
+    return *found;
+}
+
+// Which port items carry a check mark, as port numbers.
+QList<int> checkedPorts(const QObject& window);
 
 struct WindowFixture {
     TempSettings settings;
@@ -15,15 +31,39 @@ struct WindowFixture {
     RecordingMessageBox* boxes = new RecordingMessageBox;
     std::unique_ptr<ui::frmWattmeter> window{
         new ui::frmWattmeter(std::unique_ptr<seriallink::SerialComponent>(serial),
-                             std::unique_ptr<seriallink::MessageBox>(boxes))};
+                             std::unique_ptr<app::MessageBox>(boxes))};
 
-    // Which port items carry a check mark, as port numbers.
-    QList<int> checkedPorts() const {
-        QList<int> ports;
-        for (int n = 1; n <= 16; ++n) {
-            if (window->mnuPortsCom[n - 1]->isChecked())
-                ports << n;
-        }
-        return ports;
+    template <typename T = QWidget> T& part(const char* name) const {
+        return ::part<T>(*window, name);
+    }
+    // Text into the receive path, then the tick.
+    void receiveAndTick(const QByteArray& text) {
+        serial->receive(text);
+        window->Timer1_Timer();
+    }
+};
+
+namespace seriallink {
+class QtSerialComponent;
+}
+
+struct LiveWindow {
+    TempSettings settings;
+    seriallink::QtSerialComponent* serial; // the window's own
+    RecordingMessageBox* boxes = new RecordingMessageBox;
+    std::unique_ptr<ui::frmWattmeter> window;
+    QProcess simulator;
+
+    LiveWindow();
+    ~LiveWindow();
+
+    // Stores COM<port> with pty as its device and loads the window; true once RESET arrived.
+    bool load(Pty& pty, int port = 1);
+    // Starts the simulator program serving COM1 with these options and loads the window on it.
+    bool loadWithSimulator(const QStringList& options = {"--fast"});
+    void tellSimulator(const char* command) { simulator.write(QByteArray(command) + '\n'); }
+
+    template <typename T = QWidget> T& part(const char* name) const {
+        return ::part<T>(*window, name);
     }
 };

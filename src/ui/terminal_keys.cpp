@@ -1,11 +1,9 @@
 #include "terminal_keys.h"
 
-#include "serial_component.h"
-
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 
-namespace seriallink {
+namespace ui {
 
 namespace {
 
@@ -52,12 +50,4 @@ bool TerminalKeys::eventFilter(QObject* watched, QEvent* event) {
     return code == 0;
 }
 
-void terminalKeyPress(SerialComponent& comm, QPlainTextEdit& pane, int& KeyAscii) {
-    if (!comm.portOpen())
-        return;
-    (void)comm.output(QByteArray(1, static_cast<char>(KeyAscii)));
-    pane.moveCursor(QTextCursor::End);
-    KeyAscii = 0;
-}
-
-} // namespace seriallink
+} // namespace ui

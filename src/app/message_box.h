@@ -1,10 +1,10 @@
-// The message-box seam: every box the program shows goes through this, so tests can record
-// boxes instead of needing a screen and a person to press OK.
+// The message-box seam: every box the program shows goes through this, so tests record boxes
+// instead of needing a screen and a person to press OK.
 #pragma once
 
 #include <QString>
 
-namespace seriallink {
+namespace app {
 
 // Style values: buttons in the low bits (only OK is used), icons above them.
 enum MsgBoxStyle : int {
@@ -28,4 +28,4 @@ public:
     virtual int MsgBox(const QString& prompt, int style = vbOKOnly, const QString& title = {}) = 0;
 };
 
-} // namespace seriallink
+} // namespace app
