@@ -1,4 +1,5 @@
-// What the operator drives: the Polling menu, the command buttons and the terminal keyboard.
+// What the operator drives: the Ports and Polling menus, the command buttons and the terminal
+// keyboard. A port command moves the check mark only when its port opened.
 #include "support/window_fixture.h"
 
 #include <QLineEdit>
@@ -9,143 +10,178 @@
 class tst_operator_commands : public QObject {
     Q_OBJECT
 private slots:
+    void ports_data();
+    void ports();
+    void failedOpenKeepsTheOldMarkAndIsRetriedNextStart();
     void polling_data();
     void polling();
     void button_data();
     void button();
-    void typing_data();
     void typing();
 };
 
-void tst_operator_commands::polling_data() {
-    QTest::addColumn<QStringList>("choices"); // menu items triggered in turn
-    QTest::addColumn<QString>("marks");       // Disabled, Enabled, Include Current: x marked
-    QTest::addColumn<QByteArray>("polls");    // sent by the second tick after the choices
+void tst_operator_commands::ports_data() {
+    QTest::addColumn<int>("before"); // port open and marked first, 0 for none
+    QTest::addColumn<int>("chosen");
+    QTest::newRow("first port") << 0 << 5;
+    QTest::newRow("Com5 while Com3 is in use") << 3 << 5;
+    QTest::newRow("the port already in use reopens") << 3 << 3;
+    QTest::newRow("Com8 with no port open") << 0 << 8;
+    QTest::newRow("Com16 while Com9 is in use") << 9 << 16;
+}
 
-    const QByteArray off, power = "POWER\r", both = "POWER\r CURRENT\r";
-    const auto row = [](const char* name, const QStringList& choices, const char* marks,
-                        const QByteArray& polls) {
-        QTest::newRow(name) << choices << QString(marks) << polls;
-    };
-    row("Disabled while off", {"mnuPollDisabled"}, "x--", off);
-    row("Enabled", {"mnuPoll1"}, "-x-", power);
-    row("Include Current while off preselects the currents", {"mnuPollCurrent"}, "x-x", off);
-    row("then Enabled polls both", {"mnuPollCurrent", "mnuPoll1"}, "-xx", both);
-    row("Enabled again changes nothing", {"mnuPoll1", "mnuPoll1"}, "-x-", power);
-    row("Include Current while on", {"mnuPoll1", "mnuPollCurrent"}, "-xx", both);
-    row("Include Current again drops the currents",
-        {"mnuPoll1", "mnuPollCurrent", "mnuPollCurrent"}, "-x-", power);
-    row("Disabled drops the currents too",
-        {"mnuPoll1", "mnuPollCurrent", "mnuPollDisabled", "mnuPoll1"}, "-x-", power);
-    row("preselected, then Include Current again", {"mnuPollCurrent", "mnuPollCurrent"}, "x--",
-        off);
+void tst_operator_commands::ports() {
+    QFETCH(int, before);
+    QFETCH(int, chosen);
+    WindowFixture f;
+    if (before)
+        f.window->mnuPortsCom_Click(before);
+    f.part<QAction>(qPrintable(QString("mnuPortsCom%1").arg(chosen))).trigger();
+
+    QVERIFY(f.boxes->shown.isEmpty() && f.serial->portOpen());
+    QCOMPARE(f.serial->commPort(), chosen);
+    QCOMPARE(f.serial->closes, before ? 1 : 0);
+    QCOMPARE(checkedPorts(*f.window), QList<int>{chosen});
+    QCOMPARE(f.settings.value("port"), QString::number(chosen));
+    QCOMPARE(f.serial->settingsApplied.last(), "300,N,8,1");
+}
+
+void tst_operator_commands::failedOpenKeepsTheOldMarkAndIsRetriedNextStart() {
+    WindowFixture f;
+    f.window->Form_Load(); // no stored port: no poll period yet
+    auto& timer = f.part<seriallink::IntervalTimer>("Timer1");
+    f.serial->refusedPorts = {3, 7};
+    f.window->mnuPortsCom_Click(3);
+    QVERIFY(!timer.ticking());
+    f.serial->refusedPorts = {7};
+    f.window->mnuPortsCom_Click(3); // the first port that opens starts the timer
+    QVERIFY(timer.interval() == 500 && timer.ticking());
+    f.boxes->shown.clear();
+    const int settingsBefore = f.serial->settingsApplied.size();
+
+    f.part<QAction>("mnuPortsCom7").trigger();
+    QCOMPARE(f.boxes->shown.size(), 1);
+    QCOMPARE(f.boxes->shown.first().style, int(app::vbExclamation));
+    QVERIFY(f.boxes->shown.first().title.isEmpty() && !f.serial->portOpen());
+    QCOMPARE(checkedPorts(*f.window), QList<int>{3}); // the menu's own toggle is undone
+    QCOMPARE(f.serial->settingsApplied.size(), settingsBefore);
+    QCOMPARE(f.settings.value("port"), "7");
+
+    // The next start tries the new number again and reports it again.
+    auto* serial = new FakeSerial;
+    serial->refusedPorts = {7};
+    auto* boxes = new RecordingMessageBox;
+    ui::frmWattmeter next{std::unique_ptr<seriallink::SerialComponent>(serial),
+                          std::unique_ptr<app::MessageBox>(boxes)};
+    next.Form_Load();
+    QCOMPARE(boxes->shown.size(), 1);
+    QVERIFY(!serial->portOpen() && serial->written().isEmpty());
+    QVERIFY(part<seriallink::IntervalTimer>(next, "Timer1").ticking());
+}
+
+void tst_operator_commands::polling_data() {
+    QTest::addColumn<QString>("choices");  // Disabled, Enabled, Include Current, in turn
+    QTest::addColumn<QString>("marks");    // the three items: x marked
+    QTest::addColumn<QByteArray>("polls"); // what the second tick after the choices sends
+    const QByteArray power = "POWER\r", both = "POWER\r CURRENT\r";
+    QTest::newRow("Disabled while off") << "D"
+                                        << "x--" << QByteArray();
+    QTest::newRow("Enabled") << "E"
+                             << "-x-" << power;
+    QTest::newRow("Include Current while off preselects the currents") << "I"
+                                                                       << "x-x" << QByteArray();
+    QTest::newRow("then Enabled polls both") << "IE"
+                                             << "-xx" << both;
+    QTest::newRow("Enabled again changes nothing") << "EE"
+                                                   << "-x-" << power;
+    QTest::newRow("Include Current again drops the currents") << "EII"
+                                                              << "-x-" << power;
+    QTest::newRow("Disabled drops the currents too") << "EIDE"
+                                                     << "-x-" << power;
+    QTest::newRow("preselected, then Include Current again") << "II"
+                                                             << "x--" << QByteArray();
 }
 
 void tst_operator_commands::polling() {
-    QFETCH(QStringList, choices);
+    QFETCH(QString, choices);
     QFETCH(QString, marks);
     QFETCH(QByteArray, polls);
     WindowFixture f;
     f.serial->setPortOpen(true);
     f.window->Timer1_Timer();
-    for (const QString& choice : choices)
-        f.part<QAction>(qPrintable(choice)).trigger();
-
+    const QList<QAction*> items{&f.part<QAction>("mnuPollDisabled"), &f.part<QAction>("mnuPoll1"),
+                                &f.part<QAction>("mnuPollCurrent")};
+    for (const QChar choice : choices)
+        items[QString("DEI").indexOf(choice)]->trigger();
     QString shown;
-    for (const char* item : {"mnuPollDisabled", "mnuPoll1", "mnuPollCurrent"})
-        shown += f.part<QAction>(item).isChecked() ? 'x' : '-';
+    for (QAction* item : items)
+        shown += item->isChecked() ? 'x' : '-';
     QCOMPARE(shown, marks);
-    QVERIFY(f.serial->outputs.isEmpty()); // the menu only sets what the next ticks do
+    QVERIFY(f.serial->outputs.isEmpty()); // the menu only sets what the ticks do
     f.window->Timer1_Timer();
     f.window->Timer1_Timer();
     QCOMPARE(f.serial->written(), polls);
-    QVERIFY(f.boxes->shown.isEmpty());
 }
 
 void tst_operator_commands::button_data() {
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<int>("port"); // marked port, 0 for none
-    QTest::addColumn<bool>("opens");
-    QTest::addColumn<QStringList>("emptied");
-    QTest::addColumn<bool>("box");
-    QTest::addColumn<QByteArray>("sent");
-
-    const QStringList power{"txtForward", "txtReflected", "txtVSWR"};
-    const QStringList currents{"txtI1", "txtI2", "txtI3", "txtI4", "txtITotal"};
-    QTest::newRow("Power without a port") << "Read" << 0 << false << power << true << QByteArray();
-    QTest::newRow("Power on Com12")
-        << "Read" << 12 << true << power << false << QByteArray("POWER\r");
-    QTest::newRow("Power on a marked port that failed")
-        << "Read" << 3 << false << power << false << QByteArray();
-    QTest::newRow("Current without a port")
-        << "Current" << 0 << false << currents << true << QByteArray();
-    QTest::newRow("Current on Com1")
-        << "Current" << 1 << true << currents << false << QByteArray("CURRENT\r");
-    QTest::newRow("Status without a port")
-        << "Status" << 0 << false << QStringList() << true << QByteArray();
-    QTest::newRow("Status on Com9")
-        << "Status" << 9 << true << QStringList() << false << QByteArray("STATUS\r");
-    QTest::newRow("Reset without a port")
-        << "Reset" << 0 << false << QStringList() << false << QByteArray();
-    QTest::newRow("Reset on Com2")
-        << "Reset" << 2 << true << QStringList() << false << QByteArray("RESET\r");
+    QTest::addColumn<int>("port");        // marked port, 0 for none, negative: marked but closed
+    QTest::addColumn<QString>("emptied"); // the fields the click empties
+    QTest::addColumn<QByteArray>("sent"); // or "box" for the select-a-port box
+    // In the window's creation order.
+    const QString power = "txtVSWR txtReflected txtForward",
+                  currents = "txtITotal txtI4 txtI3 txtI2 txtI1";
+    QTest::newRow("Read without a port") << 0 << power << QByteArray("box");
+    QTest::newRow("Read on Com12") << 12 << power << QByteArray("POWER\r");
+    QTest::newRow("Read on a marked port that failed") << -3 << power << QByteArray();
+    QTest::newRow("Current without a port") << 0 << currents << QByteArray("box");
+    QTest::newRow("Current on Com1") << 1 << currents << QByteArray("CURRENT\r");
+    QTest::newRow("Status without a port") << 0 << "" << QByteArray("box");
+    QTest::newRow("Status on Com9") << 9 << "" << QByteArray("STATUS\r");
+    QTest::newRow("Reset without a port") << 0 << "" << QByteArray();
+    QTest::newRow("Reset on Com2") << 2 << "" << QByteArray("RESET\r");
 }
 
 void tst_operator_commands::button() {
-    QFETCH(QString, button);
     QFETCH(int, port);
-    QFETCH(bool, opens);
-    QFETCH(QStringList, emptied);
-    QFETCH(bool, box);
+    QFETCH(QString, emptied);
     QFETCH(QByteArray, sent);
     WindowFixture f;
-    if (port) {
-        f.window->mnuPortsCom_Click(port);
-        if (!opens) // the mark stays on a port that a later choice failed to replace
-            f.serial->setPortOpen(false);
-    }
-    const QList<QLineEdit*> fields = f.window->findChildren<QLineEdit*>();
-    for (QLineEdit* field : fields)
-        field->setText(QStringLiteral("old"));
+    if (port)
+        f.window->mnuPortsCom_Click(qAbs(port));
+    f.serial->setPortOpen(port > 0); // the mark stays on a port that a later choice failed to open
+    for (QLineEdit* field : f.window->findChildren<QLineEdit*>())
+        field->setText("old");
     f.serial->outputs.clear();
 
-    QTest::mouseClick(&f.part<QPushButton>(qPrintable(button)), Qt::LeftButton);
-
-    for (QLineEdit* field : fields)
-        QCOMPARE(field->text().isEmpty(), emptied.contains(field->objectName()));
+    const QByteArray button = QByteArray(QTest::currentDataTag()).split(' ').first();
+    QTest::mouseClick(&f.part<QPushButton>(button), Qt::LeftButton);
+    QStringList empty;
+    for (QLineEdit* field : f.window->findChildren<QLineEdit*>())
+        empty << (field->text().isEmpty() ? field->objectName() : "");
+    QCOMPARE(empty.join(' ').simplified(), emptied);
     const ShownBox selectPort{"Please select a Com Port first.", app::vbCritical,
                               "Vorlan Wattmeter"};
-    QCOMPARE(f.boxes->shown, box ? QList<ShownBox>{selectPort} : QList<ShownBox>{});
-    QCOMPARE(f.serial->written(), sent);
-}
-
-void tst_operator_commands::typing_data() {
-    QTest::addColumn<bool>("open");
-    QTest::addColumn<QByteArray>("sent");
-    QTest::newRow("port open: each key goes out as typed") << true << QByteArray("sTatus\r\b");
-    QTest::newRow("port closed: nothing goes out") << false << QByteArray();
+    QCOMPARE(f.boxes->shown, sent == "box" ? QList<ShownBox>{selectPort} : QList<ShownBox>{});
+    QCOMPARE(f.serial->written(), sent == "box" ? QByteArray() : sent);
 }
 
 void tst_operator_commands::typing() {
-    QFETCH(bool, open);
-    QFETCH(QByteArray, sent);
-    WindowFixture f;
-    f.serial->setPortOpen(open);
-    auto& term = f.part<QPlainTextEdit>("txtTerm");
-    term.moveCursor(QTextCursor::Start);
-
-    QTest::keyClicks(&term, "sTatus");
-    QTest::keyClick(&term, Qt::Key_Return);
-    QTest::keyClick(&term, Qt::Key_Backspace);
-    // A key sent leaves the caret at the end of the pane.
-    QCOMPARE(term.textCursor().atEnd(), open);
-    QTest::keyClick(&term, Qt::Key_PageUp); // scrolling keys send nothing
-    QKeyEvent euro(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(QChar(0x20AC)));
-    QCoreApplication::sendEvent(&term, &euro);
-
-    QCOMPARE(f.serial->written(), sent);
-    QCOMPARE(f.serial->outputs.size(), sent.size()); // one write per key
-    QCOMPARE(term.toPlainText(), QStringLiteral("\t\n"));
+    for (const bool open : {true, false}) {
+        WindowFixture f;
+        f.serial->setPortOpen(open);
+        auto& term = f.part<QPlainTextEdit>("txtTerm");
+        term.moveCursor(QTextCursor::Start);
+        QTest::keyClicks(&term, "sTatus");
+        QTest::keyClick(&term, Qt::Key_Return);
+        QTest::keyClick(&term, Qt::Key_Backspace);
+        QCOMPARE(term.textCursor().atEnd(), open); // a key sent leaves the caret at the end
+        QTest::keyClick(&term, Qt::Key_PageUp);    // scrolling keys send nothing
+        QKeyEvent euro(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(QChar(0x20AC)));
+        QCoreApplication::sendEvent(&term, &euro);
+        // One write per key, and the pane itself never changes.
+        QCOMPARE(f.serial->outputs.join('|'), open ? "s|T|a|t|u|s|\r|\b" : "");
+        QCOMPARE(term.toPlainText(), "\t\n");
+    }
 }
 
 QTEST_MAIN(tst_operator_commands)

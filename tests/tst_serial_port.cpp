@@ -1,213 +1,174 @@
-// The real serial component on pseudo-terminals: line settings, port rules, bytes both ways,
-// the receive threshold, a lock held elsewhere and the loss of the device while it is open.
+// The serial line: which device a COM port is, the advice when it cannot be opened, and the real
+// serial component on pseudo-terminals (port rules, line settings, bytes both ways, the receive
+// threshold, a lock held elsewhere). The loss of a device is tst_device_faults'.
+#include "link/com_port.h"
 #include "link/qt_serial_component.h"
-#include "support/cpu_time.h"
 #include "support/pty.h"
 #include "support/temp_settings.h"
 
+#include <QDir>
 #include <QSignalSpy>
 #include <QTest>
 
-#include <memory>
+#include <cerrno>
 #include <termios.h>
 
 using seriallink::Failure;
 using seriallink::QtSerialComponent;
-using seriallink::SerialComponent;
 
 class tst_serial_port : public QObject {
     Q_OBJECT
-
-    std::unique_ptr<TempSettings> settings_;
-    std::unique_ptr<Pty> pty_;
-    std::unique_ptr<QtSerialComponent> serial_;
-
-    // Opens COM3 on a fresh pseudo-terminal linked as COM3.
-    bool openOnPty() {
-        pty_ = std::make_unique<Pty>();
-        if (!pty_->linkAsComPort(3, settings_->portsFolder()) || serial_->setCommPort(3))
-            return false;
-        const Failure failure = serial_->setPortOpen(true);
-        if (failure)
-            qWarning("COM3 did not open: %s", qPrintable(*failure));
-        return !failure && serial_->device() == pty_->devicePath();
-    }
+    TempSettings settings_;
+    Pty pty_;
+    QtSerialComponent serial_;
 
 private slots:
     void init() {
-        settings_ = std::make_unique<TempSettings>();
-        serial_ = std::make_unique<QtSerialComponent>();
-        serial_->setRThreshold(1);
+        QVERIFY(pty_.linkAsComPort(3, settings_.portsFolder()));
+        serial_.setRThreshold(1);
+    }
+    void cleanup() { (void)serial_.setPortOpen(false); }
+
+    void comPortDevice() {
+        // Links in the ports folder, as name and target; "@" is a folder holding the file ttyUSB0.
+        const std::tuple<int, QStringList, QString> cases[] = {
+            {3,
+             {"com3", "@/by-id", "@/by-id", "@/ttyUSB0"},
+             "@/ttyUSB0"},                                     // a chain: the final device
+            {5, {"com5", "../../ttyUSB0"}, "@/ttyUSB0"},       // relative to the link
+            {3, {"com3", "@/gone/ttyUSB7"}, "@/gone/ttyUSB7"}, // dangling: still named
+            {2, {"com3", "@/ttyUSB0"}, "/dev/ttyS1"},          // another port's link
+            {16, {}, "/dev/ttyS15"}};
+        for (auto [port, links, expected] : cases) {
+            TempSettings settings;
+            const QString root = QFileInfo(settings.folder()).canonicalFilePath();
+            QFile device(root + "/ttyUSB0");
+            QVERIFY(QDir().mkpath(settings.portsFolder()) && device.open(QIODevice::WriteOnly));
+            for (qsizetype i = 0; i + 1 < links.size(); i += 2) {
+                const QString name = links[i].replace('@', root);
+                QVERIFY(
+                    QFile::link(links[i + 1].replace('@', root),
+                                name.startsWith('/') ? name : settings.portsFolder() + '/' + name));
+            }
+            QCOMPARE(seriallink::comPortDevice(port), expected.replace('@', root));
+            QCOMPARE(seriallink::portsFolder(), settings.portsFolder());
+        }
     }
 
-    void cleanup() {
-        serial_.reset();
-        pty_.reset();
-        settings_.reset();
-    }
-
-    void parseLineSettings_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("accepted");
-        QTest::newRow("the program's settings") << "300,N,8,1" << true;
-        QTest::newRow("lower-case odd, 5 bits, 1.5 stop, blanks") << " 1200 , o , 5 , 1.5 " << true;
-        QTest::newRow("a field missing") << "300,N,8" << false;
-        QTest::newRow("baud zero") << "0,N,8,1" << false;
-        QTest::newRow("parity spelt out") << "300,None,8,1" << false;
-        QTest::newRow("4 data bits") << "300,N,4,1" << false;
-        QTest::newRow("3 stop bits") << "300,N,8,3" << false;
-    }
-
-    void parseLineSettings() {
-        QFETCH(QString, text);
-        QFETCH(bool, accepted);
-        const auto parsed = seriallink::parseLineSettings(text);
-        QCOMPARE(parsed.has_value(), accepted);
-        if (text == "300,N,8,1")
-            QVERIFY(*parsed == seriallink::LineSettings{});
-        if (text.startsWith(" 1200"))
-            QVERIFY((*parsed == seriallink::LineSettings{1200, QSerialPort::OddParity,
-                                                         QSerialPort::Data5,
-                                                         QSerialPort::OneAndHalfStop}));
+    void advice() {
+        const QString link = "mkdir -p \"" + settings_.portsFolder() +
+                             "\" && ln -sf /dev/ttyUSB0 \"" + settings_.portsFolder() + "/com3\"";
+        const std::tuple<QSerialPort::SerialPortError, QString, QStringList, QString> cases[] = {
+            {QSerialPort::DeviceNotFoundError,
+             qt_error_string(ENOENT),
+             {"/dev/ttyUSB4 is not there", "Plug", link},
+             "dialout"},
+            {QSerialPort::PermissionError,
+             qt_error_string(EACCES),
+             {"sudo usermod -aG dialout $USER", "log out"},
+             "another"},
+            {QSerialPort::PermissionError,
+             QSerialPort::tr("Permission error while locking the device"),
+             {"another program is using /dev/ttyUSB4", "Close"},
+             "dialout"},
+            {QSerialPort::PermissionError, qt_error_string(EBUSY), {"another program"}, "dialout"},
+            {QSerialPort::UnsupportedOperationError,
+             qt_error_string(ENOTTY),
+             {"/dev/ttyUSB4: ", link},
+             "not there"}};
+        for (const auto& [error, reason, advice, misleading] : cases) {
+            const QString text =
+                seriallink::openFailureDescription(3, "/dev/ttyUSB4", error, reason);
+            QVERIFY2(text.startsWith("COM3 could not be opened: ") && text.contains(reason),
+                     qPrintable(text));
+            for (const QString& needed : advice)
+                QVERIFY2(text.contains(needed), qPrintable(text));
+            QVERIFY2(!text.contains(misleading), qPrintable(text));
+        }
     }
 
     void portRules() {
-        QVERIFY(serial_->setCommPort(0) && serial_->setCommPort(17));
-        QVERIFY(!serial_->setCommPort(16));
-        QCOMPARE(serial_->commPort(), 16);
-        QVERIFY(!serial_->setPortOpen(false));
-        QCOMPARE(serial_->output("POWER\r"), Failure("Port is not open"));
-        QVERIFY(serial_->input().isEmpty());
-        QVERIFY(openOnPty());
-        QVERIFY(serial_->setCommPort(4));
-        QCOMPARE(serial_->commPort(), 3);
-        QVERIFY(serial_->setPortOpen(true));
-        QVERIFY(!serial_->setPortOpen(false) && !serial_->setPortOpen(false));
-        QVERIFY(!serial_->portOpen());
-    }
-
-    void lockHeldByAnotherComponent() {
-        QVERIFY(openOnPty());
-        // Through another link, as two programs set up differently would reach one adapter.
-        QVERIFY(pty_->linkAsComPort(4, settings_->portsFolder()));
+        QVERIFY(serial_.setCommPort(0) && serial_.setCommPort(17) && !serial_.setCommPort(16));
+        QCOMPARE(serial_.output("POWER\r"), Failure("Port is not open"));
+        QVERIFY(!serial_.setCommPort(3) && !serial_.setPortOpen(true) && serial_.portOpen());
+        QCOMPARE(serial_.device(), pty_.devicePath());
+        QVERIFY(serial_.setCommPort(4) && serial_.setPortOpen(true));
+        QCOMPARE(serial_.commPort(), 3);
+        // Through another link, as a second program set up differently would reach the adapter.
+        QVERIFY(pty_.linkAsComPort(4, settings_.portsFolder()));
         QtSerialComponent other;
         QVERIFY(!other.setCommPort(4));
-        const Failure failure = other.setPortOpen(true);
-        QVERIFY(failure && failure->contains("another program is using " + pty_->devicePath()));
-        // The refused second open leaves the first one working.
-        QVERIFY(!serial_->output("ok"));
-        QCOMPARE(pty_->readExactly(2, 2000), QByteArray("ok"));
-    }
-
-    void bytesBothWays_data() {
-        QTest::addColumn<QByteArray>("bytes");
-        QByteArray every;
-        for (int b = 0; b < 256; ++b)
-            every += char(b);
-        QTest::newRow("every byte value, NUL and CR LF included") << every;
-        QTest::newRow("burst longer than one read")
-            << QByteArray("FWD: 1000 REV: 12\r\n").repeated(300);
-    }
-
-    void bytesBothWays() {
-        QFETCH(QByteArray, bytes);
-        QVERIFY(openOnPty());
-        QVERIFY(!serial_->output(bytes));
-        QCOMPARE(pty_->readExactly(int(bytes.size()), 2000), bytes);
-
-        QByteArray received;
-        connect(serial_.get(), &SerialComponent::OnComm, this, [&] {
-            QCOMPARE(serial_->commEvent(), int(seriallink::comEvReceive));
-            received += serial_->input();
-        });
-        QVERIFY(pty_->write(bytes));
-        QTRY_COMPARE_WITH_TIMEOUT(received, bytes, 2000);
-    }
-
-    void rthreshold_data() {
-        QTest::addColumn<int>("threshold");
-        QTest::addColumn<int>("eventsAfterTwoBytes");
-        QTest::addColumn<int>("eventsAfterThreeBytes");
-        QTest::newRow("threshold 1 raises on every arrival") << 1 << 1 << 2;
-        QTest::newRow("threshold 0 raises nothing") << 0 << 0 << 0;
-        QTest::newRow("threshold 3 waits for three bytes") << 3 << 0 << 1;
-    }
-
-    void rthreshold() {
-        QFETCH(int, threshold);
-        QFETCH(int, eventsAfterTwoBytes);
-        QFETCH(int, eventsAfterThreeBytes);
-        QVERIFY(openOnPty());
-        serial_->setRThreshold(threshold);
-        QSignalSpy events(serial_.get(), &SerialComponent::OnComm);
-        // Nothing signals "arrived but no event", so give the bytes a moment to be read.
-        QVERIFY(pty_->write("ab"));
-        QTest::qWait(100);
-        QCOMPARE(events.count(), eventsAfterTwoBytes);
-        QVERIFY(pty_->write("c"));
-        QTest::qWait(100);
-        QCOMPARE(events.count(), eventsAfterThreeBytes);
-        QCOMPARE(serial_->input(), QByteArray("abc"));
+        QVERIFY(other.setPortOpen(true)->contains("another program is using " + pty_.devicePath()));
+        QVERIFY(!serial_.output("ok"));
+        QCOMPARE(pty_.read(2, 2000), QByteArray("ok"));
+        QVERIFY(!serial_.setPortOpen(false) && !serial_.setPortOpen(false) && !serial_.portOpen());
     }
 
     void settingsReachTheLine_data() {
-        QTest::addColumn<bool>("beforeOpen");
-        QTest::addColumn<QString>("settings");
-        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("beforeOpen");
+        QTest::addColumn<QString>("onOpen");
         QTest::addColumn<QString>("line"); // speed and stop bits, all a pseudo-terminal keeps
-
-        QTest::newRow("9600,N,8,2 on the open port") << false << "9600,N,8,2" << true << "9600 2";
-        QTest::newRow("given while closed, applied at open")
-            << true << "1200,N,8,2" << true << "1200 2";
-        QTest::newRow("junk is refused, the line stays") << false << "junk" << false << "300 1";
+        QTest::newRow("the program's settings") << ""
+                                                << "300,N,8,1"
+                                                << "300 1";
+        QTest::newRow("given while closed, applied at open") << " 1200 , o , 5 , 1.5 "
+                                                             << ""
+                                                             << "1200 1";
+        QTest::newRow("9600,N,8,2 on the open port") << ""
+                                                     << "9600,N,8,2"
+                                                     << "9600 2";
         // A pseudo-terminal refuses even parity, as a device may refuse a setting.
-        QTest::newRow("refused settings put the speed back")
-            << false << "9600,E,8,2" << false << "300 1";
+        QTest::newRow("refused settings put the line back") << ""
+                                                            << "9600,E,8,2"
+                                                            << "300 1";
+        for (const char* junk : {"300,N,8", "0,N,8,1", "300,None,8,1", "300,N,4,1", "300,N,8,3"})
+            QTest::newRow(junk) << "" << junk << "300 1";
     }
 
     void settingsReachTheLine() {
-        QFETCH(bool, beforeOpen);
-        QFETCH(QString, settings);
-        QFETCH(bool, accepted);
+        QFETCH(QString, beforeOpen);
+        QFETCH(QString, onOpen);
         QFETCH(QString, line);
-        if (beforeOpen)
-            QVERIFY(!serial_->setSettings(settings));
-        QVERIFY(openOnPty());
-        if (!beforeOpen)
-            QCOMPARE(!serial_->setSettings(settings), accepted);
+        QVERIFY(!serial_.setSettings(beforeOpen.isEmpty() ? "300,N,8,1" : beforeOpen));
+        QVERIFY(!serial_.setCommPort(3) && !serial_.setPortOpen(true));
+        if (!onOpen.isEmpty())
+            QCOMPARE(!serial_.setSettings(onOpen), line != "300 1" || onOpen == "300,N,8,1");
         // On Linux the master's termios calls act on the slave, whose line the program set.
         termios tio{};
-        QCOMPARE(::tcgetattr(pty_->masterFd(), &tio), 0);
-        static const QMap<speed_t, int> bauds{{B300, 300}, {B1200, 1200}, {B9600, 9600}};
+        QCOMPARE(::tcgetattr(pty_.masterFd(), &tio), 0);
+        const QMap<speed_t, int> bauds{{B300, 300}, {B1200, 1200}, {B9600, 9600}};
         QCOMPARE(QString("%1 %2")
                      .arg(bauds.value(::cfgetospeed(&tio)))
-                     .arg((tio.c_cflag & CSTOPB) ? 2 : 1),
+                     .arg(tio.c_cflag & CSTOPB ? 2 : 1),
                  line);
     }
 
-    void deviceLoss() {
-        QVERIFY(openOnPty());
-        const QString device = pty_->devicePath();
-        QSignalSpy lost(serial_.get(), &SerialComponent::deviceLost);
-        pty_->closeMaster();
-        QVERIFY(lost.wait(2000));
-        QVERIFY(!serial_->portOpen());
-        const QString description = lost.first().first().toString();
-        QVERIFY2(description.contains("COM3 (" + device + ")"), qPrintable(description));
+    void bytesBothWaysAndTheThreshold() {
+        QVERIFY(!serial_.setCommPort(3) && !serial_.setPortOpen(true));
+        QByteArray every;
+        for (int b = 0; b < 256; ++b)
+            every += char(b);
+        QVERIFY(!serial_.output(every));
+        QCOMPARE(pty_.read(256, 2000), every);
+        const QByteArray burst = QByteArray("FWD: 1000 REV: 12\r\n").repeated(300) + every;
+        QByteArray received;
+        connect(&serial_, &QtSerialComponent::OnComm, this, [&] {
+            QCOMPARE(serial_.commEvent(), int(seriallink::comEvReceive));
+            received += serial_.input();
+        });
+        QVERIFY(pty_.write(burst));
+        QTRY_COMPARE_WITH_TIMEOUT(received, burst, 2000);
 
-        // Left open, a hung-up port has Qt report an error on every event-loop turn.
-        const double before = cpuSeconds();
-        QTest::qWait(1000);
-        QVERIFY2(cpuSeconds() - before < 0.2, "the lost port keeps a core busy");
-        QCOMPARE(lost.count(), 1);
-        QCOMPARE(serial_->output("POWER\r"), Failure("Port is not open"));
-
-        // The adapter comes back, here as a new terminal under the same COM number.
-        Pty back;
-        QVERIFY(back.linkAsComPort(3, settings_->portsFolder()));
-        QVERIFY(!serial_->setPortOpen(true));
-        QVERIFY(!serial_->output("RESET\r"));
-        QCOMPARE(back.readExactly(6, 2000), QByteArray("RESET\r"));
+        // Nothing signals "arrived but no event", so give the bytes a moment to be read.
+        serial_.disconnect(this);
+        QSignalSpy events(&serial_, &QtSerialComponent::OnComm);
+        for (const auto& [threshold, bytes, count] : {std::tuple{0, "ab", 0}, {3, "c", 1}}) {
+            serial_.setRThreshold(threshold);
+            QVERIFY(pty_.write(bytes));
+            QTest::qWait(100);
+            QCOMPARE(events.count(), count);
+        }
+        QCOMPARE(serial_.input(), QByteArray("abc"));
     }
 };
 

@@ -11,27 +11,18 @@ class Pty {
 public:
     Pty();
 
-    bool isValid() const { return terminal_.isOpen(); }
     QString devicePath() const { return path_; } // the slave, e.g. /dev/pts/3
     int masterFd() const { return terminal_.master(); }
-
     // Everything written, or false after a second without progress.
     bool write(const QByteArray& bytes);
-    // Whatever arrives within timeoutMs; returns early once the line has been quiet a moment.
-    QByteArray read(int timeoutMs);
-    // Reads until n bytes arrived or timeoutMs passed; may return fewer.
-    QByteArray readExactly(int n, int timeoutMs);
-
+    // What arrives until n bytes are in or timeoutMs has passed.
+    QByteArray read(qsizetype n, int timeoutMs);
     // Hangs up, as when the device is unplugged. The slave path goes away.
     void closeMaster() { terminal_.close(); }
-
     // Makes this terminal COM<port> by a link "com<port>" in portsFolder, replacing any old one.
     bool linkAsComPort(int port, const QString& portsFolder) const;
 
 private:
-    // Appends what arrives within timeoutMs; false when nothing did.
-    bool readSome(QByteArray& into, int timeoutMs);
-
     sim::PseudoTerminal terminal_;
     QString path_;
 };

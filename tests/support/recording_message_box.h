@@ -1,5 +1,4 @@
-// Records every message box instead of showing it. A test that expects no box checks that
-// `shown` is empty; onShow runs while the "box is open", for tests of what happens meanwhile.
+// Records every message box instead of showing it; onShow runs while the "box is open".
 #pragma once
 
 #include "app/message_box.h"

@@ -2,24 +2,33 @@
 // XDG_CONFIG_HOME, so tests use the real QSettings without touching the user's own.
 #pragma once
 
-#include <QString>
+#include <QSettings>
 #include <QTemporaryDir>
 
 class TempSettings {
 public:
-    TempSettings();
-    ~TempSettings();
+    TempSettings() {
+        qputenv("XDG_CONFIG_HOME", dir_.path().toLocal8Bit());
+        // QSettings reads XDG_CONFIG_HOME once per process; tell it about the new folder.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir_.path());
+    }
+    ~TempSettings() { qputenv("XDG_CONFIG_HOME", previous_); }
 
     QString folder() const { return dir_.path(); }
-    // The file and the ports folder the program uses under this folder.
-    QString settingsFile() const;
-    QString portsFolder() const;
+    QString settingsFile() const { return folder() + "/Vorlan Wattmeter/Vorlan Wattmeter.conf"; }
+    QString portsFolder() const { return folder() + "/Vorlan Wattmeter/ports"; }
 
-    void set(const QString& key, const QString& value);
-    QString value(const QString& key) const; // "<absent>" when the key is not stored
+    void set(const QString& key, const QString& value) {
+        QSettings(settingsFile(), QSettings::IniFormat).setValue("settings/" + key, value);
+    }
+    // "<absent>" when the key is not stored.
+    QString value(const QString& key) const {
+        return QSettings(settingsFile(), QSettings::IniFormat)
+            .value("settings/" + key, "<absent>")
+            .toString();
+    }
 
 private:
+    QByteArray previous_ = qgetenv("XDG_CONFIG_HOME");
     QTemporaryDir dir_;
-    QByteArray previous_;
-    bool hadPrevious_;
 };

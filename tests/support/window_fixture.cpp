@@ -1,6 +1,5 @@
 #include "window_fixture.h"
 
-#include "link/qt_serial_component.h"
 #include "pty.h"
 
 #include <QAction>
@@ -13,12 +12,6 @@ QList<int> checkedPorts(const QObject& window) {
         if (part<QAction>(window, qPrintable(QStringLiteral("mnuPortsCom%1").arg(n))).isChecked())
             ports << n;
     return ports;
-}
-
-LiveWindow::LiveWindow() : serial(new seriallink::QtSerialComponent) {
-    window =
-        std::make_unique<ui::frmWattmeter>(std::unique_ptr<seriallink::SerialComponent>(serial),
-                                           std::unique_ptr<app::MessageBox>(boxes));
 }
 
 LiveWindow::~LiveWindow() {
@@ -34,7 +27,7 @@ bool LiveWindow::load(Pty& pty, int port) {
         return false;
     settings.set("port", QString::number(port));
     window->Form_Load();
-    return pty.readExactly(6, 2000) == "RESET\r" && boxes->shown.isEmpty();
+    return pty.read(6, 2000) == "RESET\r" && boxes->shown.isEmpty();
 }
 
 bool LiveWindow::loadWithSimulator(const QStringList& options) {

@@ -1,9 +1,9 @@
-// The real main window on the offscreen platform, in a fresh settings folder, with recorded
-// message boxes: on the recording serial component (WindowFixture), or on the real one with a
-// pseudo-terminal or the simulator program as the device (LiveWindow).
+// The real main window on the offscreen platform in a fresh settings folder, with recorded
+// message boxes, on the recording serial component or on the real one (LiveWindow).
 #pragma once
 
 #include "fake_serial.h"
+#include "link/qt_serial_component.h"
 #include "recording_message_box.h"
 #include "temp_settings.h"
 #include "ui/frm_wattmeter.h"
@@ -25,9 +25,9 @@ template <typename T = QWidget> T& part(const QObject& window, const char* name)
 // Which port items carry a check mark, as port numbers.
 QList<int> checkedPorts(const QObject& window);
 
-struct WindowFixture {
+template <typename Serial> struct Window {
     TempSettings settings;
-    FakeSerial* serial = new FakeSerial;
+    Serial* serial = new Serial; // the window's own
     RecordingMessageBox* boxes = new RecordingMessageBox;
     std::unique_ptr<ui::frmWattmeter> window{
         new ui::frmWattmeter(std::unique_ptr<seriallink::SerialComponent>(serial),
@@ -36,6 +36,9 @@ struct WindowFixture {
     template <typename T = QWidget> T& part(const char* name) const {
         return ::part<T>(*window, name);
     }
+};
+
+struct WindowFixture : Window<FakeSerial> {
     // Text into the receive path, then the tick.
     void receiveAndTick(const QByteArray& text) {
         serial->receive(text);
@@ -43,27 +46,13 @@ struct WindowFixture {
     }
 };
 
-namespace seriallink {
-class QtSerialComponent;
-}
-
-struct LiveWindow {
-    TempSettings settings;
-    seriallink::QtSerialComponent* serial; // the window's own
-    RecordingMessageBox* boxes = new RecordingMessageBox;
-    std::unique_ptr<ui::frmWattmeter> window;
+struct LiveWindow : Window<seriallink::QtSerialComponent> {
     QProcess simulator;
 
-    LiveWindow();
     ~LiveWindow();
-
     // Stores COM<port> with pty as its device and loads the window; true once RESET arrived.
     bool load(Pty& pty, int port = 1);
     // Starts the simulator program serving COM1 with these options and loads the window on it.
     bool loadWithSimulator(const QStringList& options = {"--fast"});
     void tellSimulator(const char* command) { simulator.write(QByteArray(command) + '\n'); }
-
-    template <typename T = QWidget> T& part(const char* name) const {
-        return ::part<T>(*window, name);
-    }
 };
