@@ -1,7 +1,4 @@
-// appendlog on a real QPlainTextEdit. The edit goes in with a cursor at the end instead of
-// rebuilding the widget's text, so its cost should follow the data, not the pane's length:
-// compare a pane of 1000 characters with one of 16000. An empty pane is cheaper still, since
-// nothing has to scroll.
+// Benchmarks of appendlog on a real QPlainTextEdit.
 #include "pane_model/pane_model.h"
 #include "ui/log_pane.h"
 
@@ -44,6 +41,10 @@ void BM_PlanAppend(benchmark::State& state) {
 }
 BENCHMARK(BM_PlanAppend);
 
+// The edit goes in with a cursor at the end instead of rebuilding the widget's text, so its cost
+// should follow the data, not the pane's length: compare a pane of 1000 characters with one of
+// 16000. An empty pane is cheaper still, since nothing has to scroll.
+//
 // One append into a pane of range(0) characters, on screen when range(1) is 1. The appended
 // text is taken out again outside the timing, so every iteration sees the same pane. A pane
 // on screen that is taller than its view also scrolls its view on every append; 1000

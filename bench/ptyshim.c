@@ -1,8 +1,4 @@
-// LD_PRELOAD shim for the serial monitors that compare_peers.sh measures beside ours. A
-// pseudo-terminal has no modem lines and no udev entry; some monitors close the port as soon
-// as asking for either fails, so on a pseudo-terminal this makes both questions succeed.
-//
-//   cc -shared -fPIC -O2 -o ptyshim.so ptyshim.c -ldl
+// LD_PRELOAD shim for the serial monitors that compare_peers.sh measures beside ours.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -10,6 +6,10 @@
 #include <string.h>
 #include <sys/ioctl.h>
 
+// A pseudo-terminal has no modem lines and no udev entry; some monitors close the port as soon
+// as asking for either fails, so on a pseudo-terminal this makes both questions succeed.
+//
+//   cc -shared -fPIC -O2 -o ptyshim.so ptyshim.c -ldl
 static int isModemLineRequest(unsigned long request) {
     return request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC;
 }

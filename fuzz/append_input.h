@@ -1,17 +1,28 @@
-// Cuts a fuzz input into a sequence of appends for the appendlog targets. Each append is a
-// two-byte header, the length of a piece and how often it repeats, then the piece: a few bytes
-// of input grow a pane past its 16000-character limit, and the pieces themselves still carry
-// every byte value (NUL, backspaces, lone carriage returns and line feeds, 0x80-0xFF). The top
-// bit of the second byte marks where the widget takes the appends gathered so far.
+// What the appendlog fuzz targets share: a fuzz input cut into a sequence of appends, and the
+// check that ends a run.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace fuzzinput {
 
+inline void check(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "appendlog fuzz: %s\n", what);
+        std::abort();
+    }
+}
+
+// Each append is a two-byte header, the length of a piece and how often it repeats, then the
+// piece: a few bytes of input grow a pane past its 16000-character limit, and the pieces
+// themselves still carry every byte value (NUL, backspaces, lone carriage returns and line
+// feeds, 0x80-0xFF). The top bit of the second byte marks where the widget takes the appends
+// gathered so far.
 // At most 255 bytes repeated 32 times: big enough to pass the limit in a few appends, small
 // enough for the quadratic reference that the pure target compares against.
 struct Append {

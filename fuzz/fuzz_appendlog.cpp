@@ -1,20 +1,9 @@
-// Fuzzes appendlog's edit computation: a sequence of appends goes into a pane held as a plain
-// string, as the receive path would feed the terminal pane.
-//
-// planAppend does the backspaces in one pass; the oracle is the step-by-step procedure (find
-// the first backspace, remove it and the character before it, again and again), which must
-// give the same edit. Applied to the pane, every edit must keep the pane's own rules: trimmed
-// by 4096 once over 16000 characters, line breaks always whole CR LF pairs, no backspace or
-// lone line feed ever shown, and the length bounded by the limit plus one append.
-//
-// The same appends also go through an AppendComposer, as the terminal pane takes them during a
-// flood: the edits it hands over, applied to what the widget showed, must give the same pane.
+// Fuzzes the pane model: a sequence of appends into a pane held as a plain string, one by one and
+// through an AppendComposer, as the receive path feeds the terminal pane.
 #include "append_input.h"
 #include "pane_model/pane_model.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -24,13 +13,14 @@ using panemodel::kPaneLimit;
 using panemodel::kPaneTrim;
 using panemodel::LogEdit;
 
-void check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "appendlog fuzz: %s\n", what);
-        std::abort();
-    }
-}
+using fuzzinput::check;
 
+// planAppend does the backspaces in one pass; the oracle is the step-by-step procedure (find the
+// first backspace, remove it and the character before it, again and again), which must give the
+// same edit. Applied to the pane, every edit must keep the pane's own rules: trimmed by 4096 once
+// over 16000 characters, line breaks always whole CR LF pairs, no backspace or lone line feed ever
+// shown, and the length bounded by the limit plus one append. The composer's edits, applied to
+// what the widget showed, must give the same pane.
 LogEdit stepByStep(std::size_t n, std::string data) {
     LogEdit edit;
     if (n > kPaneLimit) {

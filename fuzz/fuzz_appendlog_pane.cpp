@@ -1,11 +1,5 @@
-// Fuzzes appendlog on the real text widget: the same appends go into a QPlainTextEdit set up
-// like the terminal pane and into the plain-string model, and the widget must show exactly the
-// model's text, with the caret at the end. Appends go in one at a time, or gathered as the
-// receive path hands them over during a flood, where the widget takes them at marked points.
-//
-// The widget keeps line breaks as block separators and turns some characters into separators
-// of its own accord; the adapter's position arithmetic between the two counts is what this
-// target is for.
+// Fuzzes appendlog on the real text widget: the same appends go into a QPlainTextEdit set up like
+// the terminal pane and into the pane model, and the widget must show exactly the model's text.
 #include "append_input.h"
 #include "pane_model/pane_model.h"
 #include "ui/log_pane.h"
@@ -17,18 +11,15 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
+// Appends go in one at a time, or gathered as the receive path hands them over during a flood,
+// where the widget takes them at marked points. The widget keeps line breaks as block separators
+// and turns some characters into separators of its own accord; the adapter's position arithmetic
+// between the two counts is what this target is for; the caret must end at the end.
 namespace {
 
-void check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "appendlog pane fuzz: %s\n", what);
-        std::abort();
-    }
-}
+using fuzzinput::check;
 
 // Never destroyed: libFuzzer ends the process from exit handlers, after Qt's own globals are
 // gone, and a QApplication torn down then crashes.

@@ -1,9 +1,5 @@
-// Fuzzes the tick's scan: the input is one receive buffer, exactly as the line delivered it.
-//
-// The scanner's speed comes from a prefix hash and a memo of terminators; a plain walk over
-// every start position and every marker, in table order, is the oracle it must agree with
-// report for report. Every field is also converted the way the bars convert it, and the
-// conversion is held against the C library's reading of the same text.
+// Fuzzes the tick's scan, and the bars' reading of every field, with one receive buffer exactly as
+// the line delivered it.
 #include "telemetry/field_reader.h"
 #include "telemetry/number.h"
 #include "telemetry/protocol.h"
@@ -19,6 +15,9 @@
 #include <string_view>
 #include <vector>
 
+// The scanner's speed comes from a prefix hash and a memo of terminators; a plain walk over every
+// start position and every marker, in table order, is the oracle it must agree with report for
+// report. The conversion is held against the C library's reading of the same text.
 namespace {
 
 using telemetry::Band;
@@ -50,14 +49,11 @@ public:
     }
 };
 
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "scan fuzz: %s\n", what);
-    std::abort();
-}
-
 void check(bool condition, const char* what) {
-    if (!condition)
-        fail(what);
+    if (!condition) {
+        std::fprintf(stderr, "scan fuzz: %s\n", what);
+        std::abort();
+    }
 }
 
 // The recognisers in scan order, written out plainly from the protocol: what each marker
@@ -123,39 +119,16 @@ std::vector<Report> plainScan(std::string_view buffer) {
     return reports;
 }
 
-char terminatorOf(Reading which) {
-    switch (which) {
-    case Reading::Reflected:
-        return '\r';
-    case Reading::Vswr:
-        return ':';
-    default:
-        return ' ';
-    }
-}
-
-bool isNumberCharacter(char c) {
-    return (c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-' ||
-           c == ' ' || c == '\t';
-}
-
 // The bars' conversion against strtof, which reads a superset of the same grammar in the C
 // locale. Where both give a number it must be the same number.
 void checkNumber(std::string_view field) {
     const auto value = telemetry::toSingle(field);
-    bool plain = true;
-    for (const char c : field)
-        plain = plain && isNumberCharacter(c);
-    if (!plain) {
+    if (field.find_first_not_of("0123456789.eE+- \t") != std::string_view::npos) {
         check(!value, "a field with other characters converted to a number");
         return;
     }
-    std::size_t from = 0, to = field.size();
-    while (from < to && (field[from] == ' ' || field[from] == '\t'))
-        ++from;
-    while (to > from && (field[to - 1] == ' ' || field[to - 1] == '\t'))
-        --to;
-    const std::string text(field.substr(from, to - from));
+    const std::size_t from = std::min(field.find_first_not_of(" \t"), field.size());
+    const std::string text(field.substr(from, field.find_last_not_of(" \t") + 1 - from));
     errno = 0;
     char* end = nullptr;
     const float expected = std::strtof(text.c_str(), &end);
@@ -184,25 +157,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string owned(reinterpret_cast<const char*>(data), size);
     const std::string_view buffer(owned);
 
+    // Fields compare by position: each is the very part of the buffer before its terminator.
     RecordingSink sink;
     telemetry::scan(buffer, sink);
-
-    for (const Report& report : sink.reports) {
-        if (report.kind != Report::Field)
-            continue;
-        const char* const begin = buffer.data();
-        check(report.text.data() >= begin &&
-                  report.text.data() + report.text.size() <= begin + buffer.size(),
-              "a field that is not part of the buffer");
-        const char terminator = terminatorOf(report.which);
-        check(report.text.find(terminator) == std::string_view::npos,
-              "a field holds its own terminator");
-        const std::size_t end = std::size_t(report.text.data() - begin) + report.text.size();
-        check(end < buffer.size() && buffer[end] == terminator,
-              "a field that its terminator does not end");
-        checkNumber(report.text);
-    }
-
     check(sink.reports == plainScan(buffer), "the scan disagrees with the plain walk");
+    for (const Report& report : sink.reports)
+        if (report.kind == Report::Field)
+            checkNumber(report.text);
     return 0;
 }

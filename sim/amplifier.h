@@ -1,18 +1,5 @@
 // The simulated amplifier: what it answers to each command, which alarms it has, and the
-// disturbances a real line adds. It knows nothing of terminals or clocks: the caller hands
-// in received bytes and elapsed time and gets back what the amplifier sends, in segments
-// with the pauses between them (see output.h). The simulator program paces those bytes onto
-// a pseudo-terminal; tests read them directly.
-//
-// Commands end at a carriage return; line feeds are ignored and a backspace takes back the
-// last character, as when an operator types into a terminal. Commands are case-sensitive,
-// and blanks around them are ignored, so the automatic poll's " CURRENT" is understood:
-//
-//   POWER    "FWD: <W> REV: <W>\rVSWR: <v.v>:1\r"
-//   CURRENT  "CURRENT:  <a>  <a>  <a>  <a>  <total>  \r"
-//   STATUS   the band report, then every active alarm, one line each
-//   RESET    "ZRT-2730 POWER AMP\r" and the band report; clears the latched alarms
-//   other    "?\r"
+// disturbances a real line adds.
 #pragma once
 
 #include "sim/fault.h"
@@ -27,6 +14,10 @@
 
 namespace sim {
 
+// The amplifier knows nothing of terminals or clocks: the caller hands in received bytes and
+// elapsed time and gets back what the amplifier sends, in segments with the pauses between them
+// (see output.h). The simulator program paces those bytes onto a pseudo-terminal; tests read
+// them directly.
 class Amplifier {
 public:
     // Longer than any command; the rest of an overlong line is dropped and the line refused.
@@ -37,6 +28,16 @@ public:
     explicit Amplifier(std::uint32_t seed = 1);
 
     // Bytes from the line. Returns the replies to every command they complete, in order.
+    //
+    // Commands end at a carriage return; line feeds are ignored and a backspace takes back the
+    // last character, as when an operator types into a terminal. Commands are case-sensitive,
+    // and blanks around them are ignored, so the automatic poll's " CURRENT" is understood:
+    //
+    //   POWER    "FWD: <W> REV: <W>\rVSWR: <v.v>:1\r"
+    //   CURRENT  "CURRENT:  <a>  <a>  <a>  <a>  <total>  \r"
+    //   STATUS   the band report, then every active alarm, one line each
+    //   RESET    "ZRT-2730 POWER AMP\r" and the band report; clears the latched alarms
+    //   other    "?\r"
     Output receive(std::string_view bytes);
     // Time passes: the carrier keys and the readings drift.
     void elapse(std::chrono::milliseconds time);

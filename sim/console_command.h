@@ -1,6 +1,5 @@
 // The simulator's operator commands, typed one per line on its standard input or played by a
-// scenario. The names are what the operator types; the help texts are what --help and "help"
-// print.
+// scenario.
 #pragma once
 
 #include "sim/fault.h"
@@ -29,6 +28,7 @@ enum class ConsoleCommand {
     Quit,
 };
 
+// The names are what the operator types; the help texts are what --help and "help" print.
 struct ConsoleCommandInfo {
     ConsoleCommand command;
     std::string_view name;

@@ -1,6 +1,4 @@
 // The faults the simulated amplifier can be made to have, and the alarm text each one sends.
-// Most are latched the way the amplifier latches them: they stay until a RESET. A band
-// mismatch is a state of the hardware, not an event, so a RESET does not clear it.
 #pragma once
 
 #include <array>
@@ -35,6 +33,9 @@ constexpr std::size_t bit(Fault fault) {
 // The line the amplifier sends when the fault starts and lists in STATUS while it lasts.
 std::string_view alarmText(Fault fault);
 
+// Most faults are latched the way the amplifier latches them: they stay until a RESET. A band
+// mismatch is a state of the hardware, not an event, so a RESET does not clear it.
+//
 // True for the faults a RESET clears.
 bool isLatched(Fault fault);
 

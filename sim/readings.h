@@ -1,10 +1,4 @@
-// The amplifier's measurements and how they drift over time. A carrier is keyed on and off
-// every few seconds; while it is keyed the forward power wanders around the set point, the
-// reflected power follows from the antenna's VSWR, and the four stages draw current in
-// proportion to the output. Faults bend these numbers the way the fault would.
-//
-// All randomness comes from one generator seeded at construction, and time advances in fixed
-// steps, so the same seed and the same calls give the same readings however time is handed in.
+// The amplifier's measurements and how they drift over time.
 #pragma once
 
 #include "sim/fault.h"
@@ -35,6 +29,12 @@ std::string powerReply(const Readings& readings);
 // every value, the total included, because the program skips one character after each blank.
 std::string currentReply(const Readings& readings);
 
+// A carrier is keyed on and off every few seconds; while it is keyed the forward power wanders
+// around the set point, the reflected power follows from the antenna's VSWR, and the four stages
+// draw current in proportion to the output. Faults bend these numbers the way the fault would.
+//
+// All randomness comes from one generator seeded at construction, and time advances in fixed
+// steps, so the same seed and the same calls give the same readings however time is handed in.
 class ReadingModel {
 public:
     static constexpr std::chrono::milliseconds kStep{100};

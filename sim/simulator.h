@@ -1,6 +1,4 @@
-// The simulator program: the amplifier model served on a pseudo-terminal linked as a COM
-// port, driven by a plain poll() loop over the terminal, standard input, a scenario's clock
-// and a self-pipe that turns SIGINT, SIGTERM and SIGHUP into an orderly stop.
+// The simulator program: the amplifier model served on a pseudo-terminal linked as a COM port.
 #pragma once
 
 #include "sim/amplifier.h"
@@ -16,6 +14,8 @@
 
 namespace sim {
 
+// Driven by a plain poll() loop over the terminal, standard input, a scenario's clock and a
+// self-pipe that turns SIGINT, SIGTERM and SIGHUP into an orderly stop.
 class Simulator {
 public:
     using Time = std::chrono::milliseconds;

@@ -1,12 +1,4 @@
-// Paces the amplifier's output onto the line. At 300 baud with 8 data bits, no parity and one
-// stop bit a character takes 10 bit times, about 33 ms, so the program receives replies a few
-// characters at a time, as it would from the real amplifier, and its 500 ms quiet rule is
-// exercised for real. With no pacing every segment goes out as soon as it may; the pauses
-// between segments are kept either way, since they are the point of a split reply.
-//
-// Time is whatever the caller counts in, as a duration since some fixed start; the caller
-// asks what may be written now, writes it, reports how much went, and sleeps until
-// nextReady().
+// Paces the amplifier's output onto the line as a 300 baud serial line would.
 #pragma once
 
 #include "sim/output.h"
@@ -19,6 +11,14 @@
 
 namespace sim {
 
+// At 300 baud with 8 data bits, no parity and one stop bit a character takes 10 bit times, about
+// 33 ms, so the program receives replies a few characters at a time, as it would from the real
+// amplifier, and its 500 ms quiet rule is exercised for real. With no pacing every segment goes
+// out as soon as it may; the pauses between segments are kept either way, since they are the
+// point of a split reply.
+//
+// Time is whatever the caller counts in, as a duration since some fixed start; the caller asks
+// what may be written now, writes it, reports how much went, and sleeps until nextReady().
 class Transmitter {
 public:
     using Time = std::chrono::milliseconds;

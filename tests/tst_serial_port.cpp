@@ -1,6 +1,5 @@
 // The serial line: which device a COM port is, the advice when it cannot be opened, and the real
-// serial component on pseudo-terminals (port rules, line settings, bytes both ways, the receive
-// threshold, a lock held elsewhere). The loss of a device is tst_device_faults'.
+// serial component on pseudo-terminals. The loss of a device is tst_device_faults'.
 #include "link/com_port.h"
 #include "link/qt_serial_component.h"
 #include "support/pty.h"
@@ -29,7 +28,7 @@ private slots:
     }
     void cleanup() { (void)serial_.setPortOpen(false); }
 
-    void comPortDevice() {
+    void comPorts() {
         // Links in the ports folder, as name and target; "@" is a folder holding the file ttyUSB0.
         const std::tuple<int, QStringList, QString> cases[] = {
             {3,
@@ -53,12 +52,10 @@ private slots:
             QCOMPARE(seriallink::comPortDevice(port), expected.replace('@', root));
             QCOMPARE(seriallink::portsFolder(), settings.portsFolder());
         }
-    }
-
-    void advice() {
+        // The advice when a port cannot be opened.
         const QString link = "mkdir -p \"" + settings_.portsFolder() +
                              "\" && ln -sf /dev/ttyUSB0 \"" + settings_.portsFolder() + "/com3\"";
-        const std::tuple<QSerialPort::SerialPortError, QString, QStringList, QString> cases[] = {
+        const std::tuple<QSerialPort::SerialPortError, QString, QStringList, QString> failures[] = {
             {QSerialPort::DeviceNotFoundError,
              qt_error_string(ENOENT),
              {"/dev/ttyUSB4 is not there", "Plug", link},
@@ -76,7 +73,7 @@ private slots:
              qt_error_string(ENOTTY),
              {"/dev/ttyUSB4: ", link},
              "not there"}};
-        for (const auto& [error, reason, advice, misleading] : cases) {
+        for (const auto& [error, reason, advice, misleading] : failures) {
             const QString text =
                 seriallink::openFailureDescription(3, "/dev/ttyUSB4", error, reason);
             QVERIFY2(text.startsWith("COM3 could not be opened: ") && text.contains(reason),
@@ -104,43 +101,35 @@ private slots:
         QVERIFY(!serial_.setPortOpen(false) && !serial_.setPortOpen(false) && !serial_.portOpen());
     }
 
-    void settingsReachTheLine_data() {
-        QTest::addColumn<QString>("beforeOpen");
-        QTest::addColumn<QString>("onOpen");
-        QTest::addColumn<QString>("line"); // speed and stop bits, all a pseudo-terminal keeps
-        QTest::newRow("the program's settings") << ""
-                                                << "300,N,8,1"
-                                                << "300 1";
-        QTest::newRow("given while closed, applied at open") << " 1200 , o , 5 , 1.5 "
-                                                             << ""
-                                                             << "1200 1";
-        QTest::newRow("9600,N,8,2 on the open port") << ""
-                                                     << "9600,N,8,2"
-                                                     << "9600 2";
-        // A pseudo-terminal refuses even parity, as a device may refuse a setting.
-        QTest::newRow("refused settings put the line back") << ""
-                                                            << "9600,E,8,2"
-                                                            << "300 1";
-        for (const char* junk : {"300,N,8", "0,N,8,1", "300,None,8,1", "300,N,4,1", "300,N,8,3"})
-            QTest::newRow(junk) << "" << junk << "300 1";
-    }
-
     void settingsReachTheLine() {
-        QFETCH(QString, beforeOpen);
-        QFETCH(QString, onOpen);
-        QFETCH(QString, line);
-        QVERIFY(!serial_.setSettings(beforeOpen.isEmpty() ? "300,N,8,1" : beforeOpen));
-        QVERIFY(!serial_.setCommPort(3) && !serial_.setPortOpen(true));
-        if (!onOpen.isEmpty())
-            QCOMPARE(!serial_.setSettings(onOpen), line != "300 1" || onOpen == "300,N,8,1");
-        // On Linux the master's termios calls act on the slave, whose line the program set.
-        termios tio{};
-        QCOMPARE(::tcgetattr(pty_.masterFd(), &tio), 0);
-        const QMap<speed_t, int> bauds{{B300, 300}, {B1200, 1200}, {B9600, 9600}};
-        QCOMPARE(QString("%1 %2")
-                     .arg(bauds.value(::cfgetospeed(&tio)))
-                     .arg(tio.c_cflag & CSTOPB ? 2 : 1),
-                 line);
+        // Settings given while closed apply at open, then the open port takes others. A
+        // pseudo-terminal keeps only the speed and the stop bits, and refuses even parity, as a
+        // device may refuse a setting: the line then stays as it was.
+        const std::tuple<QString, QString, QString> cases[] = {
+            {"300,N,8,1", "", "300 1"},
+            {" 1200 , o , 5 , 1.5 ", "", "1200 1"},
+            {"300,N,8,1", "9600,N,8,2", "9600 2"},
+            {"300,N,8,1", "9600,E,8,2", "300 1"},
+            {"300,N,8,1", "300,N,8", "300 1"},
+            {"300,N,8,1", "0,N,8,1", "300 1"},
+            {"300,N,8,1", "300,None,8,1", "300 1"},
+            {"300,N,8,1", "300,N,4,1", "300 1"},
+            {"300,N,8,1", "300,N,8,3", "300 1"}};
+        for (const auto& [beforeOpen, onOpen, line] : cases) {
+            QVERIFY(!serial_.setSettings(beforeOpen));
+            QVERIFY(!serial_.setCommPort(3) && !serial_.setPortOpen(true));
+            if (!onOpen.isEmpty())
+                QCOMPARE(!serial_.setSettings(onOpen), line != "300 1");
+            // On Linux the master's termios calls act on the slave, whose line the program set.
+            termios tio{};
+            QCOMPARE(::tcgetattr(pty_.masterFd(), &tio), 0);
+            const QMap<speed_t, int> bauds{{B300, 300}, {B1200, 1200}, {B9600, 9600}};
+            QCOMPARE(QString("%1 %2")
+                         .arg(bauds.value(::cfgetospeed(&tio)))
+                         .arg(tio.c_cflag & CSTOPB ? 2 : 1),
+                     line);
+            QVERIFY(!serial_.setPortOpen(false));
+        }
     }
 
     void bytesBothWaysAndTheThreshold() {

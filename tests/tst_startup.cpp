@@ -1,15 +1,11 @@
-// Start-up and the two ways out. The store may hold anything, from a clean save to a hand edit,
-// a crash mid-write or a broken disk: the window always starts, an edge that is no usable
-// number reads as 0, a port that is not one of 1 to 16 runs no port command, and a save that
-// fails loses the value, never the window.
+// Start-up from whatever the settings store holds, and the two ways out: Exit and closing the
+// window.
 #include "support/window_fixture.h"
 
 #include <QDir>
 #include <QLineEdit>
 #include <QRandomGenerator>
 #include <QTest>
-
-#include <unistd.h>
 
 namespace {
 
@@ -30,6 +26,9 @@ private slots:
     void exitAndClose();
 };
 
+// The store may hold anything, from a clean save to a hand edit, a crash mid-write or a broken
+// disk: the window always starts, an edge that is no usable number reads as 0, a port that is not
+// one of 1 to 16 runs no port command, and a save that fails loses the value, never the window.
 void tst_startup::stored_data() {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QPoint>("position");

@@ -1,5 +1,5 @@
 // The window as built: properties of its layout (client area, fitting captions, no overlaps,
-// tab order, names for screen readers) and of its keyboard.
+// tab order, keys, names for screen readers).
 #include "support/window_fixture.h"
 #include "ui/lamp.h"
 
@@ -16,7 +16,6 @@ class tst_window : public QObject {
 private slots:
     void layout();
     void accessibleNamesAreTheCaptions();
-    void keyboard();
 };
 
 void tst_window::layout() {
@@ -47,6 +46,24 @@ void tst_window::layout() {
             chain << w->objectName();
     QCOMPARE(chain.join(' '), "txtForward txtTerm Read Current Status Reset Exit txtReflected "
                               "txtVSWR txtAlarms txtI1 txtI2 txtI3 txtI4 txtITotal");
+    // Typing changes the alarm pane only.
+    for (const char* name : {"txtForward", "txtTerm", "txtAlarms"})
+        QTest::keyClicks(&f.part(name), "ab");
+    QCOMPARE(f.part<QLineEdit>("txtForward").text() +
+                 f.part<QPlainTextEdit>("txtTerm").toPlainText() +
+                 f.part<QPlainTextEdit>("txtAlarms").toPlainText(),
+             "Forward\t\nab");
+    // Enter and Escape press no button; each button has its access key.
+    for (const char* key : {"P", "C", "S", "R", "x"}) {
+        QPushButton* button = nullptr;
+        for (QPushButton* b : f.window->findChildren<QPushButton*>())
+            button = b->text().contains(QString('&') + key) ? b : button;
+        QVERIFY(button && button->shortcut() == QKeySequence(QString("Alt+") + key));
+        QSignalSpy clicks(button, &QPushButton::clicked);
+        for (Qt::Key k : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+            QTest::keyClick(button, k);
+        QCOMPARE(clicks.count(), 0);
+    }
     const QRect term = f.part("txtTerm").geometry();
     f.window->resize(1200, 900);
     QCOMPARE(f.part("txtTerm").geometry(), term);
@@ -79,28 +96,6 @@ void tst_window::accessibleNamesAreTheCaptions() {
     f.receiveAndTick("HIGH BAND SELECTED");
     QCOMPARE(name(&f.part("shpHigh"), QAccessible::Description), "lit");
     QCOMPARE(name(&f.part("shpLow"), QAccessible::Description), "unlit");
-}
-
-void tst_window::keyboard() {
-    WindowFixture f;
-    f.window->show();
-    QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
-    for (const char* pane : {"txtForward", "txtTerm", "txtAlarms"})
-        QTest::keyClicks(&f.part(pane), "ab");
-    QCOMPARE(f.part<QLineEdit>("txtForward").text(), "Forward");
-    QCOMPARE(f.part<QPlainTextEdit>("txtTerm").toPlainText(), "\t\n");
-    QCOMPARE(f.part<QPlainTextEdit>("txtAlarms").toPlainText(), "ab");
-    // Enter and Escape press no button; each button has its access key.
-    for (const char* key : {"P", "C", "S", "R", "x"}) {
-        QPushButton* button = nullptr;
-        for (QPushButton* b : f.window->findChildren<QPushButton*>())
-            button = b->text().contains(QString('&') + key) ? b : button;
-        QVERIFY(button && button->shortcut() == QKeySequence(QString("Alt+") + key));
-        QSignalSpy clicks(button, &QPushButton::clicked);
-        for (Qt::Key k : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
-            QTest::keyClick(button, k);
-        QCOMPARE(clicks.count(), 0);
-    }
 }
 
 QTEST_MAIN(tst_window)

@@ -6,8 +6,7 @@
 #
 #   tools/soak.sh [DURATION] [INTERVAL]
 #
-# BUILD_DIR picks the build (default: build); it is configured and built first. A flood of
-# WATTMETER_FLOOD_MB megabytes (default 10) through the line-fault test comes after the soak.
+# BUILD_DIR picks the build (default: build); it is configured and built first.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 duration=${1:-600}
@@ -88,8 +87,3 @@ if [ "$(grep -c '^< POWER' "$work/sim.log" || true)" -eq 0 ]; then
     echo "the simulator saw no poll: polling was not switched on" >&2
     exit 1
 fi
-
-echo
-echo "== flood of ${WATTMETER_FLOOD_MB:-10} MB through the line"
-QT_QPA_PLATFORM=offscreen WATTMETER_FLOOD_MB=${WATTMETER_FLOOD_MB:-10} \
-    "$BUILD_DIR/tests/tst_line_faults" flood 2>&1 | grep -E 'QINFO|PASS|FAIL|Loc'

@@ -1,15 +1,5 @@
 // The opt-in journal: one CSV line per event, appended to a file and handed to the operating
 // system at once, so a line the program acted on survives the program being killed.
-//
-//   2026-12-06T09:20:01.250Z,reading,850,12,1.3,8.12,8.03,8.29,8.05,32.49
-//   2026-12-06T09:20:03.004Z,alarm,HIGH VSWR
-//   2026-12-06T09:20:03.004Z,band,high
-//   2026-12-06T09:20:04.500Z,sent,POWER\r
-//   2026-12-06T09:20:00.010Z,port,COM1,opened
-//
-// Text from the line may hold anything: control characters are written as \r, \n, \t, \xNN
-// and a backslash as \\, a field that a spreadsheet would take for a formula gets a leading
-// apostrophe, and a field with a comma, a quote or blanks at its ends is quoted.
 #pragma once
 
 #include <QFile>
@@ -19,6 +9,13 @@
 
 namespace app {
 
+// Lines as the journal writes them:
+//
+//   2026-12-06T09:20:01.250Z,reading,850,12,1.3,8.12,8.03,8.29,8.05,32.49
+//   2026-12-06T09:20:03.004Z,alarm,HIGH VSWR
+//   2026-12-06T09:20:03.004Z,band,high
+//   2026-12-06T09:20:04.500Z,sent,POWER\r
+//   2026-12-06T09:20:00.010Z,port,COM1,opened
 class Journal {
 public:
     // Opens (creating or appending to) the file; on failure returns null and the reason.
@@ -30,7 +27,10 @@ public:
     void sent(const QByteArray& bytes);
     void port(int n, const QString& what, const QString& detail = {});
 
-    // One CSV field as the journal writes it.
+    // One CSV field as the journal writes it. Text from the line may hold anything: control
+    // characters are written as \r, \n, \t, \xNN and a backslash as \\, a field that a
+    // spreadsheet would take for a formula gets a leading apostrophe, and a field with a comma, a
+    // quote or blanks at its ends is quoted.
     static QString field(const QString& text);
 
 private:

@@ -1,6 +1,5 @@
 // A serial component that writes what passes through it to the journal: every command and
-// key that went out, and every port opened, closed, refused or lost. Everything else is the
-// wrapped component's own.
+// key that went out, and every port opened, closed, refused or lost.
 #pragma once
 
 #include "link/serial_component.h"
@@ -11,6 +10,7 @@ namespace app {
 
 class Journal;
 
+// Apart from writing the journal, everything is the wrapped component's own.
 class JournalingSerial : public seriallink::SerialComponent {
     Q_OBJECT
 public:

@@ -1,6 +1,4 @@
-// Choosing a serial port from the Ports menu, and restoring the stored one at start-up. The
-// check marks on the sixteen port items are the program's record of the port in use: a
-// command moves the mark only when its port opened.
+// Choosing a serial port from the Ports menu, and restoring the stored one at start-up.
 #pragma once
 
 #include <QString>
@@ -31,6 +29,9 @@ struct PortCommandParts {
     seriallink::IntervalTimer& timer;
 };
 
+// The check marks on the sixteen port items are the program's record of the port in use: a
+// command moves the mark only when its port opened.
+//
 // Remembers port n, moves the component to it and opens it at 300,N,8,1. A failure shows
 // its description once and leaves the check marks as they were.
 void runPortCommand(const PortCommandParts& parts, int n);

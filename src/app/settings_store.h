@@ -1,13 +1,13 @@
-// The per-user settings store: text values by application name, section and key. This
-// program uses one application, "Vorlan Wattmeter", one section, "settings", and the keys
-// "FormLeft", "FormTop" and "port". On Linux the store is the INI file
-// $XDG_CONFIG_HOME/Vorlan Wattmeter/Vorlan Wattmeter.conf; on Windows the registry.
+// The per-user settings store: text values by application name, section and key.
 #pragma once
 
 #include <QString>
 
 namespace app {
 
+// This program uses one application, "Vorlan Wattmeter", one section, "settings", and the keys
+// "FormLeft", "FormTop" and "port". On Linux the store is the INI file
+// $XDG_CONFIG_HOME/Vorlan Wattmeter/Vorlan Wattmeter.conf; on Windows the registry.
 inline constexpr char kAppName[] = "Vorlan Wattmeter";
 inline constexpr char kSection[] = "settings";
 

@@ -1,7 +1,4 @@
-// Where COM1 to COM16 live on this machine, and what to tell the operator when one cannot be
-// used. The program speaks of numbered COM ports everywhere; only this file knows that on Linux
-// and macOS a COM port is whatever device the per-user link "com<n>" in portsFolder() points to
-// (the way Wine maps COM ports), with /dev/ttyS<n-1> as Linux's fallback.
+// Where COM1 to COM16 live on this machine, and what to tell the operator when one cannot be used.
 #pragma once
 
 #include <QSerialPort>
@@ -9,6 +6,10 @@
 
 namespace seriallink {
 
+// The program speaks of numbered COM ports everywhere; only this file knows that on Linux and
+// macOS a COM port is whatever device the per-user link "com<n>" in portsFolder() points to (the
+// way Wine maps COM ports), with /dev/ttyS<n-1> as Linux's fallback.
+//
 // The folder of the per-user COM port links, read afresh on every call so that a changed
 // XDG_CONFIG_HOME takes effect.
 QString portsFolder();

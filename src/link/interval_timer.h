@@ -1,6 +1,5 @@
 // A timer with the window's timer semantics: it ticks only while it is enabled and its
 // interval is above 0, and enabling it (or changing the interval) starts a full new period.
-// A bare QTimer with interval 0 would instead fire on every turn of the event loop.
 #pragma once
 
 #include <QObject>
@@ -8,6 +7,7 @@
 
 namespace seriallink {
 
+// A bare QTimer with interval 0 would instead fire on every turn of the event loop.
 class IntervalTimer : public QObject {
     Q_OBJECT
 public:

@@ -1,6 +1,4 @@
-// The serial component on a real serial device, through QSerialPort. COM numbers become device
-// paths through com_port.h; everything is non-blocking and driven by the event loop, so the
-// window never waits for the line.
+// The serial component on a real serial device, through QSerialPort.
 #pragma once
 
 #include "link/serial_component.h"
@@ -25,6 +23,8 @@ struct LineSettings {
 // or 2 stop bits. Nothing for anything else.
 std::optional<LineSettings> parseLineSettings(QStringView text);
 
+// COM numbers become device paths through com_port.h; everything is non-blocking and driven by
+// the event loop, so the window never waits for the line.
 class QtSerialComponent : public SerialComponent {
     Q_OBJECT
 public:

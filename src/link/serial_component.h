@@ -1,9 +1,4 @@
-// The serial port component, shaped like the communications control the window was designed
-// around: choose a port number, open and close it, apply a settings string, write text with
-// Output, and take received text with Input when the OnComm event says characters are waiting.
-// Every byte on the line is one Latin-1 character in both directions.
-//
-// QtSerialComponent is the real implementation; tests use a recording fake.
+// The serial port component, shaped like the communications control the window was designed around.
 #pragma once
 
 #include <QByteArray>
@@ -22,6 +17,12 @@ enum CommEventCode : int {
     comEvReceive = 2, // received characters are waiting
 };
 
+// As with that control, the window chooses a port number, opens and closes it, applies a
+// settings string, writes text with Output, and takes received text with Input when the OnComm
+// event says characters are waiting. Every byte on the line is one Latin-1 character in both
+// directions.
+//
+// QtSerialComponent is the real implementation; tests use a recording fake.
 class SerialComponent : public QObject {
     Q_OBJECT
 public:

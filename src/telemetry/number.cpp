@@ -1,6 +1,4 @@
-// The grammar is checked here rather than left to std::from_chars, which also takes "inf",
-// "nan" and hex forms and refuses a leading '+'. from_chars itself ignores the locale, so a
-// German desktop still reads "1.3" as one point three.
+// Text-to-number conversion for readings and stored positions.
 #include "telemetry/number.h"
 
 #include <charconv>
@@ -47,6 +45,9 @@ bool isPlainDecimal(std::string_view text) {
 
 } // namespace
 
+// The grammar is checked here rather than left to std::from_chars, which also takes "inf",
+// "nan" and hex forms and refuses a leading '+'. from_chars itself ignores the locale, so a
+// German desktop still reads "1.3" as one point three.
 std::optional<float> toSingle(std::string_view text) {
     while (!text.empty() && isBlank(text.front()))
         text.remove_prefix(1);

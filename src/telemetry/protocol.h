@@ -1,12 +1,14 @@
-// The texts of the amplifier's serial protocol. Every command goes out as its text and a
-// carriage return in one write; replies are recognised by the marker texts below wherever
-// they stand in what has arrived, exactly and case-sensitively.
+// The texts of the amplifier's serial protocol.
 #pragma once
 
 #include <string_view>
 
 namespace telemetry {
 
+// Every command goes out as its text and a carriage return in one write; replies are recognised
+// by the marker texts below wherever they stand in what has arrived, exactly and
+// case-sensitively.
+//
 // Commands, each already ended by its carriage return.
 inline constexpr std::string_view kPowerCommand = "POWER\r";
 inline constexpr std::string_view kPolledCurrentCommand =

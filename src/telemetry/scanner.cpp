@@ -1,12 +1,5 @@
-// The recognisers are one ordered table of marker texts and what each one does. At every start
-// position the scan tries them in table order; no two markers can match at the same position,
-// so the reports come out in buffer order.
-//
-// Speed: every marker is at least four characters long, and the markers share a handful of
-// different first four characters. At each start position those four characters are read as
-// one 32-bit word and looked up in a small perfect hash built at compile time; only where the
-// word is one of the eleven prefixes is the rest of a marker compared. The loop thus has one
-// well-predicted branch per position.
+// The scan: a table of marker texts and what each one does, tried at every start position of
+// the receive buffer.
 #include "telemetry/scanner.h"
 
 #include "telemetry/field_reader.h"
@@ -47,6 +40,10 @@ constexpr Recogniser fields(std::string_view marker, std::uint8_t skip, char ter
     return {marker, Action::Fields, Band::High, {}, skip, terminator, first, count};
 }
 
+// The recognisers are one ordered table of marker texts and what each one does. At every start
+// position the scan tries them in table order; no two markers can match at the same position,
+// so the reports come out in buffer order.
+//
 // In scan order. The two band reports of each band are one recogniser with two spellings.
 constexpr std::array kRecognisers = {
     bandReport(kHighBandSelected, Band::High),
@@ -202,6 +199,11 @@ void act(const Recogniser& r, std::size_t p, TerminatorFinder& finder, ScanSink&
 
 } // namespace
 
+// Speed: every marker is at least four characters long, and the markers share a handful of
+// different first four characters. At each start position those four characters are read as
+// one 32-bit word and looked up in a small perfect hash built at compile time; only where the
+// word is one of the eleven prefixes is the rest of a marker compared. The loop thus has one
+// well-predicted branch per position.
 void scan(std::string_view buffer, ScanSink& sink) {
     if (buffer.size() < kPrefix)
         return;

@@ -1,7 +1,5 @@
 // The scanner walks a receive buffer once, trying an ordered table of recognisers at every
-// start position, and reports what it finds to a sink in buffer order. It knows nothing of
-// widgets: the window implements the sink and turns reports into texts, bars, lamps and
-// alarm lines.
+// start position, and reports what it finds to a sink in buffer order.
 #pragma once
 
 #include <string_view>
@@ -13,6 +11,8 @@ enum class Band { High, Low };
 // The eight reading displays, in the order the "CURRENT:" fields fill the stage currents.
 enum class Reading { Forward, Reflected, Vswr, Stage1, Stage2, Stage3, Stage4, Total };
 
+// The scanner knows nothing of widgets: the window implements the sink and turns reports into
+// texts, bars, lamps and alarm lines.
 class ScanSink {
 public:
     virtual ~ScanSink() = default;

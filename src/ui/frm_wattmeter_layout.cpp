@@ -1,6 +1,5 @@
-// The window's widgets and menus as designed: fixed positions in twips (15 to a pixel at
-// 96 dpi) inside a 608 x 268 client area below the menu bar. Nothing is laid out
-// automatically, so resizing the window moves and stretches nothing.
+// The window's widgets and menus as designed: fixed positions in twips (15 to a pixel at 96 dpi)
+// inside a 608 x 268 client area below the menu bar.
 #include "frm_wattmeter.h"
 
 #include "app/about.h"
@@ -26,6 +25,7 @@ const QColor kRed(0xFF, 0x00, 0x00);
 const QColor kWhite(0xFF, 0xFF, 0xFF);
 const QColor kDarkGreen(0x00, 0x80, 0x00);
 
+// Nothing is laid out automatically, so resizing the window moves and stretches nothing.
 template <typename Widget>
 Widget* place(Widget* widget, const char* name, int left, int top, int width, int height) {
     widget->setObjectName(QString::fromLatin1(name));

@@ -1,16 +1,95 @@
 // The real main window on the offscreen platform in a fresh settings folder, with recorded
-// message boxes, on the recording serial component or on the real one (LiveWindow).
+// message boxes, on a recording serial component or on the real one (LiveWindow).
 #pragma once
 
-#include "fake_serial.h"
+#include "app/message_box.h"
 #include "link/qt_serial_component.h"
-#include "recording_message_box.h"
 #include "temp_settings.h"
 #include "ui/frm_wattmeter.h"
 
+#include <QByteArrayList>
 #include <QProcess>
+#include <QSet>
 
+#include <functional>
 #include <memory>
+
+// Records every message box instead of showing it; onShow runs while the "box is open".
+struct ShownBox {
+    QString prompt;
+    int style;
+    QString title; // empty: the application title
+
+    bool operator==(const ShownBox&) const = default;
+};
+
+class RecordingMessageBox : public app::MessageBox {
+public:
+    QList<ShownBox> shown;
+    std::function<void()> onShow;
+
+    int MsgBox(const QString& prompt, int style, const QString& title) override {
+        shown << ShownBox{prompt, style, title};
+        if (onShow)
+            onShow();
+        return app::vbOK;
+    }
+};
+
+// A recording serial component: it remembers every Output, opens or refuses ports as told,
+// and raises receive events with given text.
+class FakeSerial : public seriallink::SerialComponent {
+public:
+    QSet<int> refusedPorts;      // opening these ports fails
+    QByteArrayList outputs;      // every accepted Output, one entry per write
+    QStringList settingsApplied; // every Settings string
+    int closes = 0;              // closes of an open port
+    int rthreshold = 0;
+
+    QByteArray written() const { return outputs.join(); }
+    // Raises one OnComm with the given event code; with code 2 the text waits in Input.
+    void receive(const QByteArray& text, int code = seriallink::comEvReceive) {
+        event_ = code;
+        if (code == seriallink::comEvReceive)
+            waiting_ += text;
+        emit OnComm();
+    }
+
+    seriallink::Failure setCommPort(int port) override {
+        if (open_)
+            return QStringLiteral("Port already open");
+        port_ = port;
+        return {};
+    }
+    int commPort() const override { return port_; }
+    seriallink::Failure setPortOpen(bool open) override {
+        if (open && (open_ || refusedPorts.contains(port_)))
+            return QString("COM%1 could not be opened: No such file or directory").arg(port_);
+        closes += open_ && !open;
+        open_ = open;
+        return {};
+    }
+    bool portOpen() const override { return open_; }
+    seriallink::Failure setSettings(const QString& settings) override {
+        settingsApplied << settings;
+        return {};
+    }
+    void setRThreshold(int threshold) override { rthreshold = threshold; }
+    seriallink::Failure output(const QByteArray& bytes) override {
+        if (!open_)
+            return QStringLiteral("Port is closed");
+        outputs << bytes;
+        return {};
+    }
+    int commEvent() const override { return event_; }
+    QByteArray input() override { return std::exchange(waiting_, {}); }
+
+private:
+    int port_ = 1;
+    bool open_ = false;
+    int event_ = 0;
+    QByteArray waiting_;
+};
 
 class Pty;
 
