@@ -17,15 +17,15 @@ using fuzzinput::check;
 
 // planAppend does the backspaces in one pass; the oracle is the step-by-step procedure (find the
 // first backspace, remove it and the character before it, again and again), which must give the
-// same edit. Applied to the pane, every edit must keep the pane's own rules: trimmed by 4096 once
-// over 16000 characters, line breaks always whole CR LF pairs, no backspace or lone line feed ever
-// shown, and the length bounded by the limit plus one append. The composer's edits, applied to
-// what the widget showed, must give the same pane.
+// same edit. Applied to the pane, every edit must keep the pane's own rules: trimmed by 4096, or
+// back to the limit, once over 16000 characters, line breaks always whole CR LF pairs, no
+// backspace or lone line feed ever shown, and the length bounded by the limit plus one append. The
+// composer's edits, applied to what the widget showed, must give the same pane.
 LogEdit stepByStep(std::size_t n, std::string data) {
     LogEdit edit;
     if (n > kPaneLimit) {
-        edit.dropFront = kPaneTrim;
-        n -= kPaneTrim;
+        edit.dropFront = n > kPaneLimit + kPaneTrim ? n - kPaneLimit : kPaneTrim;
+        n -= edit.dropFront;
     }
     for (std::size_t i; (i = data.find('\b')) != std::string::npos;) {
         if (i == 0) {
@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               "erasing the last character differs from the step-by-step edit");
         check(edit.text == expected.text, "text differs from the step-by-step edit");
 
-        check(edit.dropFront == (before > kPaneLimit ? kPaneTrim : 0),
+        check((edit.dropFront > 0) == (before > kPaneLimit),
               "a pane over the limit not trimmed, or one within it trimmed");
         check(edit.text.find('\b') == std::string::npos, "a backspace reaches the pane");
         check(lineBreaksWhole(edit.text), "the edit holds a line break that is not CR LF");
@@ -96,11 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(std::string_view(pane).substr(kept.size() - erased) == edit.text,
               "the appended text is not at the end");
         check(lineBreaksWhole(pane), "the pane holds a line break that is not CR LF");
-        // A pane that one trim brings within the limit stays within it plus this append.
-        if (before <= kPaneLimit + kPaneTrim) {
-            check(pane.size() <= kPaneLimit + edit.text.size(),
-                  "the pane grew past the limit plus one append");
-        }
+        check(pane.size() <= kPaneLimit + edit.text.size(),
+              "the pane grew past the limit plus one append");
 
         composer.append(append);
         check(composer.pane() == pane, "the composer's pane differs from the appends one by one");

@@ -19,7 +19,8 @@ void tst_log_pane::trims() {
     const std::pair<std::string, std::string> cases[] = {
         {std::string(16000, 'a'), std::string(16000, 'a') + "z"},
         {std::string(4096, 'a') + kept, kept + "z"},
-        {std::string(4095, 'a') + "\r\n" + kept.substr(1), kept.substr(1) + "z"}};
+        {std::string(4095, 'a') + "\r\n" + kept.substr(1), kept.substr(1) + "z"},
+        {std::string(40000, 'a'), std::string(16000, 'a') + "z"}}; // far over: back to the limit
     for (const auto& [pane, expected] : cases) {
         std::string model = pane;
         panemodel::applyEdit(model, panemodel::planAppend(model.size(), "z"));

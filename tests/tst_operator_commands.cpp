@@ -12,10 +12,8 @@ class tst_operator_commands : public QObject {
 private slots:
     void ports();
     void failedOpenKeepsTheOldMark();
-    void polling_data();
     void polling();
-    void button_data();
-    void button();
+    void buttons();
     void typing();
 };
 
@@ -54,86 +52,68 @@ void tst_operator_commands::failedOpenKeepsTheOldMark() {
     QCOMPARE(f.settings.value("port"), "7");
 }
 
-void tst_operator_commands::polling_data() {
-    QTest::addColumn<QString>("choices");  // Disabled, Enabled, Include Current, in turn
-    QTest::addColumn<QString>("marks");    // the three items: x marked
-    QTest::addColumn<QByteArray>("polls"); // what the second tick after the choices sends
-    const auto row = [](const char* name, const char* choices, const char* marks,
-                        QByteArray polls) {
-        QTest::newRow(name) << QString(choices) << QString(marks) << polls;
-    };
-    const QByteArray power = "POWER\r", both = "POWER\r CURRENT\r";
-    row("Disabled while off", "D", "x--", {});
-    row("Enabled", "E", "-x-", power);
-    row("Include Current while off preselects the currents", "I", "x-x", {});
-    row("then Enabled polls both", "IE", "-xx", both);
-    row("Enabled again changes nothing", "EE", "-x-", power);
-    row("Include Current again drops the currents", "EII", "-x-", power);
-    row("Disabled drops the currents too", "EIDE", "-x-", power);
-    row("preselected, then Include Current again", "II", "x--", {});
-}
-
 void tst_operator_commands::polling() {
-    QFETCH(QString, choices);
-    QFETCH(QString, marks);
-    QFETCH(QByteArray, polls);
-    WindowFixture f;
-    f.serial->setPortOpen(true);
-    f.window->Timer1_Timer();
-    const QList<QAction*> items{&f.part<QAction>("mnuPollDisabled"), &f.part<QAction>("mnuPoll1"),
-                                &f.part<QAction>("mnuPollCurrent")};
-    for (const QChar choice : choices)
-        items[QString("DEI").indexOf(choice)]->trigger();
-    QString shown;
-    for (QAction* item : items)
-        shown += item->isChecked() ? 'x' : '-';
-    QCOMPARE(shown, marks);
-    QVERIFY(f.serial->outputs.isEmpty()); // the menu only sets what the ticks do
-    f.window->Timer1_Timer();
-    f.window->Timer1_Timer();
-    QCOMPARE(f.serial->written(), polls);
+    // Disabled, Enabled and Include Current chosen in turn; the marks on the three items after;
+    // what the second tick after the choices sends.
+    const QByteArray power = "POWER\r", both = "POWER\r CURRENT\r";
+    const std::tuple<QString, QString, QByteArray> cases[] = {
+        {"D", "x--", {}},    {"E", "-x-", power},  {"I", "x-x", {}}, // Include Current preselects
+        {"IE", "-xx", both}, {"EE", "-x-", power}, {"EII", "-x-", power}, {"EIDE", "-x-", power},
+        {"II", "x--", {}}};
+    for (const auto& [choices, marks, polls] : cases) {
+        WindowFixture f;
+        f.serial->setPortOpen(true);
+        f.window->Timer1_Timer();
+        const QList<QAction*> items{&f.part<QAction>("mnuPollDisabled"),
+                                    &f.part<QAction>("mnuPoll1"),
+                                    &f.part<QAction>("mnuPollCurrent")};
+        for (const QChar choice : choices)
+            items[QString("DEI").indexOf(choice)]->trigger();
+        QString shown;
+        for (QAction* item : items)
+            shown += item->isChecked() ? 'x' : '-';
+        QCOMPARE(shown, marks);
+        QVERIFY(f.serial->outputs.isEmpty()); // the menu only sets what the ticks do
+        f.window->Timer1_Timer();
+        f.window->Timer1_Timer();
+        QCOMPARE(f.serial->written(), polls);
+    }
 }
 
-void tst_operator_commands::button_data() {
-    QTest::addColumn<int>("port");        // marked port, 0 for none, negative: marked but closed
-    QTest::addColumn<QString>("emptied"); // the fields the click empties
-    QTest::addColumn<QByteArray>("sent"); // or "box" for the select-a-port box
-    // In the window's creation order.
+void tst_operator_commands::buttons() {
+    // The button; the marked port (0: none; negative: marked, but its open failed); what the
+    // click sends ("box": the select-a-port box instead); the fields it empties, in the window's
+    // creation order.
     const QString power = "txtVSWR txtReflected txtForward",
                   currents = "txtITotal txtI4 txtI3 txtI2 txtI1";
-    QTest::newRow("Read without a port") << 0 << power << QByteArray("box");
-    QTest::newRow("Read on Com12") << 12 << power << QByteArray("POWER\r");
-    QTest::newRow("Read on a marked port that failed") << -3 << power << QByteArray();
-    QTest::newRow("Current without a port") << 0 << currents << QByteArray("box");
-    QTest::newRow("Current on Com1") << 1 << currents << QByteArray("CURRENT\r");
-    QTest::newRow("Status without a port") << 0 << "" << QByteArray("box");
-    QTest::newRow("Status on Com9") << 9 << "" << QByteArray("STATUS\r");
-    QTest::newRow("Reset without a port") << 0 << "" << QByteArray();
-    QTest::newRow("Reset on Com2") << 2 << "" << QByteArray("RESET\r");
-}
-
-void tst_operator_commands::button() {
-    QFETCH(int, port);
-    QFETCH(QString, emptied);
-    QFETCH(QByteArray, sent);
-    WindowFixture f;
-    if (port)
-        f.window->mnuPortsCom_Click(qAbs(port));
-    f.serial->setPortOpen(port > 0); // the mark stays on a port that a later choice failed to open
-    for (QLineEdit* field : f.window->findChildren<QLineEdit*>())
-        field->setText("old");
-    f.serial->outputs.clear();
-
-    const QByteArray button = QByteArray(QTest::currentDataTag()).split(' ').first();
-    QTest::mouseClick(&f.part<QPushButton>(button), Qt::LeftButton);
-    QStringList empty;
-    for (QLineEdit* field : f.window->findChildren<QLineEdit*>())
-        empty << (field->text().isEmpty() ? field->objectName() : "");
-    QCOMPARE(empty.join(' ').simplified(), emptied);
-    const ShownBox selectPort{"Please select a Com Port first.", app::vbCritical,
-                              "Vorlan Wattmeter"};
-    QCOMPARE(f.boxes->shown, sent == "box" ? QList<ShownBox>{selectPort} : QList<ShownBox>{});
-    QCOMPARE(f.serial->written(), sent == "box" ? QByteArray() : sent);
+    const std::tuple<const char*, int, QByteArray, QString> cases[] = {
+        {"Read", 0, "box", power},
+        {"Read", 12, "POWER\r", power},
+        {"Read", -3, "", power},
+        {"Current", 0, "box", currents},
+        {"Current", 1, "CURRENT\r", currents},
+        {"Status", 0, "box", ""},
+        {"Status", 9, "STATUS\r", ""},
+        {"Reset", 0, "", ""},
+        {"Reset", 2, "RESET\r", ""}};
+    for (const auto& [button, port, sent, emptied] : cases) {
+        WindowFixture f;
+        if (port)
+            f.window->mnuPortsCom_Click(qAbs(port));
+        f.serial->setPortOpen(port > 0);
+        for (QLineEdit* field : f.window->findChildren<QLineEdit*>())
+            field->setText("old");
+        f.serial->outputs.clear();
+        QTest::mouseClick(&f.part<QPushButton>(button), Qt::LeftButton);
+        QStringList empty;
+        for (QLineEdit* field : f.window->findChildren<QLineEdit*>())
+            empty << (field->text().isEmpty() ? field->objectName() : "");
+        QCOMPARE(empty.join(' ').simplified(), emptied);
+        const ShownBox selectPort{"Please select a Com Port first.", app::vbCritical,
+                                  "Vorlan Wattmeter"};
+        QCOMPARE(f.boxes->shown, sent == "box" ? QList{selectPort} : QList<ShownBox>{});
+        QCOMPARE(f.serial->written(), sent == "box" ? "" : sent);
+    }
 }
 
 void tst_operator_commands::typing() {

@@ -51,6 +51,12 @@ void tst_telemetry_window::receiveKeepsRawTextForTheTick() {
     QCOMPARE(f.text("txtForward"), "850");
     f.receiveAndTick("FWD: 5 ");
     QCOMPARE(f.text("txtForward"), "5");
+    // A line that never goes quiet: the buffer keeps its newest megabyte for the tick.
+    f.serial->receive("FWD: 111 ");
+    for (int i = 0; i < 32; ++i)
+        f.serial->receive(QByteArray(64 << 10, 'x'));
+    f.receiveAndTick("REV: 7\r");
+    QCOMPARE(f.text("txtForward") + f.text("txtReflected"), "57");
 }
 
 void tst_telemetry_window::readings() {

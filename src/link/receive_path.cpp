@@ -37,6 +37,8 @@ std::optional<std::string> takeReceived(SerialComponent& comm, std::string& pars
     const QByteArray text = comm.input();
     const std::string_view bytes(text.constData(), static_cast<std::size_t>(text.size()));
     parsestring.append(bytes);
+    if (parsestring.size() > kReceiveLimit + kReceiveSlack)
+        parsestring.erase(0, parsestring.size() - kReceiveLimit);
     return upperCaseLatin1(bytes);
 }
 

@@ -34,8 +34,10 @@ std::size_t lastCut(std::string_view text) {
 LogEdit planAppend(std::size_t paneLength, std::string_view data) {
     LogEdit edit;
     if (paneLength > kPaneLimit) {
-        edit.dropFront = kPaneTrim;
-        paneLength -= kPaneTrim;
+        // Appends longer than a trim (a flood read in big pieces) would otherwise grow the pane
+        // without end: one that far over the limit goes back to it.
+        edit.dropFront = std::max(kPaneTrim, paneLength - kPaneLimit);
+        paneLength -= edit.dropFront;
     }
 
     // Each backspace erases the character before it. One with nothing left before it in the

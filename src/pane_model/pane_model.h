@@ -9,8 +9,10 @@
 namespace panemodel {
 
 // A pane's text counts every line break as the two characters carriage return and line feed.
-inline constexpr std::size_t kPaneLimit = 16000; // a longer pane is trimmed before an append
-inline constexpr std::size_t kPaneTrim = 4096;   // characters dropped from its front
+// A longer pane is trimmed before an append: kPaneTrim characters from its front, or as many as
+// bring it back to kPaneLimit when it is further over.
+inline constexpr std::size_t kPaneLimit = 16000;
+inline constexpr std::size_t kPaneTrim = 4096;
 
 struct LogEdit {
     std::size_t dropFront = 0; // characters removed from the front first
