@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the .deb, checks its desktop entry and AppStream data, installs it with apt-get and
-# runs the installed program's --version.
+# Builds the .deb, checks its desktop entry and AppStream data and that an install to a prefix
+# stays under it, installs the package with apt-get and runs the installed program's --version.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$here/build}
@@ -10,6 +10,14 @@ export EXTRA_PACKAGES="dpkg-dev desktop-file-utils appstream ${EXTRA_PACKAGES:-}
 desktop-file-validate "$here/packaging/vorlan-wattmeter.desktop"
 appstreamcli validate --no-net --pedantic "$BUILD_DIR/packaging/io.vorlan.wattmeter.metainfo.xml" || \
     appstreamcli validate --no-net "$BUILD_DIR/packaging/io.vorlan.wattmeter.metainfo.xml"
+
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$BUILD_DIR" --prefix "$prefix" >/dev/null
+if grep -v "^$prefix/" "$BUILD_DIR/install_manifest.txt"; then
+    echo "cmake --install wrote the files above outside its prefix" >&2
+    exit 1
+fi
 
 (cd "$BUILD_DIR" && cpack -G DEB >/dev/null)
 deb=$(ls "$BUILD_DIR"/vorlan-wattmeter_*.deb | head -n 1)
