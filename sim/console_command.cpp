@@ -31,6 +31,8 @@ constexpr std::array kCommands = {
                        "a burst of random bytes (NUL, CR, backspace, 0x80-0xFF, ...)"},
     ConsoleCommandInfo{ConsoleCommand::Vanish, "vanish",
                        "closes the terminal, removes the link; back on a new device in 5 s"},
+    ConsoleCommandInfo{ConsoleCommand::Return, "return",
+                       "after vanish: back at once, on a new device under the same link"},
     ConsoleCommandInfo{ConsoleCommand::Clear, "clear", "ends every fault, band mismatch included"},
     ConsoleCommandInfo{ConsoleCommand::Help, "help", "lists these commands"},
     ConsoleCommandInfo{ConsoleCommand::Quit, "quit", "removes the link and ends the simulator"},

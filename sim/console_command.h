@@ -23,6 +23,7 @@ enum class ConsoleCommand {
     Split,
     Noise,
     Vanish,
+    Return,
     Clear,
     Help,
     Quit,

@@ -151,6 +151,10 @@ void Simulator::execute(std::string_view line) {
     case ConsoleCommand::Vanish:
         vanish();
         break;
+    case ConsoleCommand::Return:
+        if (returnsAt_)
+            returnsAt_ = now();
+        break;
     case ConsoleCommand::Clear:
         amplifier_.clearFaults();
         break;

@@ -71,18 +71,20 @@ void tst_journal::whatTheProgramDidIsJournaled() {
     serial->refusedPorts = {3};
     window.mnuPortsCom_Click(3);
     emit serial->deviceLost("gone");
-    QCOMPARE(
-        events(path),
-        (QStringList{"port,COM2,opened", "sent,RESET\\r", "band,high", "alarm,HIGH VSWR",
-                     "band,low", "reading,850,12,1.3,,,,,", "sent,POWER\\r", "port,COM2,closed",
-                     "port,COM3,failed,COM3 could not be opened: No such file or directory",
-                     "port,COM3,lost,gone"}));
+    emit serial->reopenFailed("not a tty");
+    emit serial->reopened();
+    QCOMPARE(events(path),
+             (QStringList{
+                 "port,COM2,opened", "sent,RESET\\r", "band,high", "alarm,HIGH VSWR", "band,low",
+                 "reading,850,12,1.3,,,,,", "sent,POWER\\r", "port,COM2,closed",
+                 "port,COM3,failed,COM3 could not be opened: No such file or directory",
+                 "port,COM3,lost,gone", "port,COM3,not reopened,not a tty", "port,COM3,reopened"}));
     // A flood of ticks loses no line.
     for (int i = 0; i < 500; ++i) {
         serial->receive("CURRENT LIMITER IN EFFECT\rFWD: " + QByteArray::number(i) + " ");
         window.Timer1_Timer();
     }
-    QCOMPARE(events(path).size(), 10 + 2 * 500);
+    QCOMPARE(events(path).size(), 12 + 2 * 500);
     QCOMPARE(events(path).last(), "reading,499,12,1.3,,,,,");
 }
 

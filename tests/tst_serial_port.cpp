@@ -10,6 +10,8 @@
 #include <QTest>
 
 #include <cerrno>
+#include <ctime>
+#include <memory>
 #include <termios.h>
 
 using seriallink::Failure;
@@ -152,6 +154,52 @@ private slots:
             QCOMPARE(events.count(), count);
         }
         QCOMPARE(serial_.input(), QByteArray("abc"));
+    }
+
+    void reopensWhenTheDeviceReturns() {
+        // Twenty unplug and return cycles, each a new terminal behind the same link, leave the
+        // open files and the memory as they were.
+        const auto usage = [] {
+            QFile statm("/proc/self/statm");
+            statm.open(QIODevice::ReadOnly);
+            return QPair(QDir("/proc/self/fd").count(), statm.readAll().split(' ')[1].toInt());
+        };
+        QVERIFY(!serial_.setCommPort(3) && !serial_.setPortOpen(true));
+        QSignalSpy reopened(&serial_, &QtSerialComponent::reopened);
+        QSignalSpy failed(&serial_, &QtSerialComponent::reopenFailed);
+        QPair<uint, int> before;
+        std::unique_ptr<Pty> device;
+        for (int cycle = 0; cycle < 20; ++cycle) {
+            (device ? *device : pty_).closeMaster();
+            QTRY_VERIFY_WITH_TIMEOUT(!serial_.portOpen(), 2000);
+            device = std::make_unique<Pty>();
+            QVERIFY(device->linkAsComPort(3, settings_.portsFolder()));
+            QTRY_COMPARE_WITH_TIMEOUT(reopened.count(), cycle + 1, 3000);
+            QVERIFY(!serial_.output("ok") && device->read(2, 2000) == "ok");
+            before = cycle == 1 ? usage() : before;
+        }
+        QCOMPARE(usage().first, before.first);
+        QVERIFY(usage().second - before.second < 256); // pages
+
+        // Back as a link to a plain file: never opened, never a busy loop, said once.
+        device->closeMaster();
+        QTRY_VERIFY_WITH_TIMEOUT(!serial_.portOpen(), 2000);
+        QFile plain(settings_.folder() + "/ttyUSB0");
+        QVERIFY(plain.open(QIODevice::WriteOnly) &&
+                QFile::remove(settings_.portsFolder() + "/com3"));
+        QVERIFY(QFile::link(plain.fileName(), settings_.portsFolder() + "/com3"));
+        const std::clock_t cpu = std::clock();
+        QTest::qWait(2500);
+        QVERIFY(!serial_.portOpen() && double(std::clock() - cpu) / CLOCKS_PER_SEC < 0.1);
+        QCOMPARE(failed.count(), 1);
+        // COM1 whose link went before its device: the fallback /dev/ttyS0 is not the lost device.
+        device = std::make_unique<Pty>();
+        QVERIFY(!serial_.setPortOpen(false) && device->linkAsComPort(1, settings_.portsFolder()));
+        QVERIFY(!serial_.setCommPort(1) && !serial_.setPortOpen(true));
+        QVERIFY(QFile::remove(settings_.portsFolder() + "/com1"));
+        device->closeMaster();
+        QTest::qWait(1500);
+        QVERIFY(!serial_.portOpen() && reopened.count() == 20);
     }
 };
 

@@ -12,6 +12,14 @@ JournalingSerial::JournalingSerial(std::unique_ptr<seriallink::SerialComponent> 
         journal_.port(inner_->commPort(), QStringLiteral("lost"), description);
         emit deviceLost(description);
     });
+    connect(inner_.get(), &SerialComponent::reopened, this, [this] {
+        journal_.port(inner_->commPort(), QStringLiteral("reopened"));
+        emit reopened();
+    });
+    connect(inner_.get(), &SerialComponent::reopenFailed, this, [this](const QString& description) {
+        journal_.port(inner_->commPort(), QStringLiteral("not reopened"), description);
+        emit reopenFailed(description);
+    });
 }
 
 seriallink::Failure JournalingSerial::setPortOpen(bool open) {

@@ -27,6 +27,7 @@ public:
     seriallink::Failure output(const QByteArray& bytes) override;
     int commEvent() const override { return inner_->commEvent(); }
     QByteArray input() override { return inner_->input(); }
+    void stopReopening() override { inner_->stopReopening(); }
 
 private:
     std::unique_ptr<seriallink::SerialComponent> inner_;

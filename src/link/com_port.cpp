@@ -57,6 +57,15 @@ QString comPortDevice(int port) {
 #endif
 }
 
+bool comPortLinked(int port) {
+#ifdef Q_OS_WIN
+    return false;
+#else
+    const QFileInfo link(linkPath(port));
+    return link.isSymLink() || link.exists();
+#endif
+}
+
 OpenProblem classifyOpenFailure(QSerialPort::SerialPortError error, const QString& reason) {
     switch (error) {
     case QSerialPort::DeviceNotFoundError:
@@ -126,7 +135,7 @@ QString openFailureDescription(int port, const QString& device, QSerialPort::Ser
 
 QString deviceLostDescription(int port, const QString& device) {
     return QStringLiteral("%1 (%2) was lost: the device went away or was unplugged.\n"
-                          "Once it is back, choose %1 again from the Ports menu.")
+                          "%1 reopens by itself once the device is back.")
         .arg(comName(port), device);
 }
 

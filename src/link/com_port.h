@@ -19,6 +19,9 @@ QString portsFolder();
 // name it), or the fallback when there is no link.
 QString comPortDevice(int port);
 
+// Whether COM<port> is defined by a link (dangling or not), rather than by the fallback.
+bool comPortLinked(int port);
+
 // Why an open failed, in the terms the operator can act on.
 enum class OpenProblem {
     Missing,          // the device is not there

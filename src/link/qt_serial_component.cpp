@@ -4,7 +4,9 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
+#include <utility>
 
 namespace seriallink {
 
@@ -15,6 +17,9 @@ namespace {
 constexpr qint64 readBufferSize = 64 * 1024;
 
 const QString notOpen = QStringLiteral("Port is not open");
+
+constexpr int kWatchMs = 1000;
+constexpr int kLongestWatchMs = 16000;
 
 std::optional<QSerialPort::Parity> parityFrom(QStringView letter) {
     if (letter.size() != 1)
@@ -75,6 +80,7 @@ QtSerialComponent::QtSerialComponent(QObject* parent)
     port_->setReadBufferSize(readBufferSize);
     connect(port_, &QSerialPort::readyRead, this, &QtSerialComponent::onReadyRead);
     connect(port_, &QSerialPort::errorOccurred, this, &QtSerialComponent::onError);
+    connect(&watchTimer_, &QTimer::timeout, this, &QtSerialComponent::tryReopen);
 }
 
 Failure QtSerialComponent::setCommPort(int port) {
@@ -91,6 +97,8 @@ bool QtSerialComponent::portOpen() const {
 }
 
 Failure QtSerialComponent::setPortOpen(bool open) {
+    // The program's own choice ends any wait for a lost device.
+    stopReopening();
     if (!open) {
         closePort();
         return {};
@@ -100,7 +108,10 @@ Failure QtSerialComponent::setPortOpen(bool open) {
     // A device that went away but whose port is not closed yet: close it now, the operator is
     // already choosing the port again.
     closePort();
+    return openDevice();
+}
 
+Failure QtSerialComponent::openDevice() {
     const QString device = comPortDevice(commPort_);
 #ifndef Q_OS_WIN
     // Qt would take the lock file first and may report something less direct than "not there".
@@ -118,6 +129,7 @@ Failure QtSerialComponent::setPortOpen(bool open) {
         return description;
     }
     device_ = device;
+    openedViaLink_ = comPortLinked(commPort_);
     ++generation_;
     return {};
 }
@@ -205,7 +217,47 @@ void QtSerialComponent::finishLoss(quint64 generation) {
         return;
     // Closing a device that is gone raises more errors; lossQueued() keeps onError quiet.
     closePort();
+    watchForReturn();
     emit deviceLost(deviceLostDescription(commPort_, device_));
+}
+
+void QtSerialComponent::watchForReturn() {
+    reopenFailed_ = false;
+    watchTimer_.start(kWatchMs);
+    watcher_ = new QFileSystemWatcher(
+        {openedViaLink_ ? portsFolder() : QFileInfo(device_).absolutePath()}, this);
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this] {
+        if (!reopenFailed_)
+            tryReopen();
+    });
+}
+
+void QtSerialComponent::tryReopen() {
+    if (!watchTimer_.isActive()) // a notice that came after the watch ended
+        return;
+    // Without its link a COM port falls back to another device; that one is not the lost one.
+    if ((openedViaLink_ && !comPortLinked(commPort_)) ||
+        !QFileInfo::exists(comPortDevice(commPort_))) {
+        watchTimer_.setInterval(kWatchMs);
+        return;
+    }
+    const Failure failure = openDevice();
+    if (!failure) {
+        stopReopening();
+        emit reopened();
+        return;
+    }
+    // There, but not a device we may open (a plain file, someone else's port): keep looking,
+    // quietly and less often.
+    watchTimer_.setInterval(std::min(watchTimer_.interval() * 2, kLongestWatchMs));
+    if (!std::exchange(reopenFailed_, true))
+        emit reopenFailed(*failure);
+}
+
+void QtSerialComponent::stopReopening() {
+    watchTimer_.stop();
+    if (watcher_) // may be the one calling
+        std::exchange(watcher_, nullptr)->deleteLater();
 }
 
 void QtSerialComponent::closePort() {

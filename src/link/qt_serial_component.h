@@ -3,8 +3,10 @@
 
 #include "link/serial_component.h"
 
+#include <QFileSystemWatcher>
 #include <QSerialPort>
 #include <QStringView>
+#include <QTimer>
 
 #include <optional>
 
@@ -41,10 +43,15 @@ public:
     int commEvent() const override { return commEvent_; }
     QByteArray input() override;
 
+    void stopReopening() override;
+
     // The device path of the open port, or of the last one opened.
     QString device() const { return device_; }
 
 private:
+    Failure openDevice();
+    void watchForReturn();
+    void tryReopen();
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
     void finishLoss(quint64 generation);
@@ -61,6 +68,12 @@ private:
     // Counts successful opens, so that a loss noticed on one open never closes a later one.
     quint64 generation_ = 0;
     quint64 lossQueuedFor_ = 0;
+    // After a loss: a look at the COM port's device every second, and at once when the folder of
+    // its link or device changes, until it opens again or the program opens or closes a port.
+    QTimer watchTimer_;
+    QFileSystemWatcher* watcher_ = nullptr;
+    bool openedViaLink_ = false; // then a lost device is back only when its link is
+    bool reopenFailed_ = false;  // told once per loss; the looks then come less and less often
 };
 
 } // namespace seriallink

@@ -37,12 +37,19 @@ public:
     virtual Failure output(const QByteArray& bytes) = 0; // refused when no port is open
     virtual int commEvent() const = 0;
     virtual QByteArray input() = 0; // everything waiting; taking it removes it
+    // After a loss the component reopens the port by itself once its device is back, until the
+    // program opens or closes a port, or calls this.
+    virtual void stopReopening() {}
 
 signals:
     void OnComm();
     // The open device went away (cable pulled, other end closed). The component has already
     // closed the port; this comes once per loss.
     void deviceLost(const QString& description);
+    // The lost device came back and its port is open again, with the same settings.
+    void reopened();
+    // The lost port's device is there again but would not open; said once per loss.
+    void reopenFailed(const QString& description);
 };
 
 } // namespace seriallink

@@ -83,6 +83,7 @@ void frmWattmeter::Form_Terminate() {
 }
 
 void frmWattmeter::Exit_Click() {
+    MSComm1->stopReopening();
     if (MSComm1->portOpen())
         (void)MSComm1->setPortOpen(false);
     app::saveWindowPosition(*this);
@@ -92,6 +93,7 @@ void frmWattmeter::Exit_Click() {
 }
 
 void frmWattmeter::closeEvent(QCloseEvent* event) {
+    MSComm1->stopReopening();
     Form_Unload();
     closed_ = true;
     event->accept();
