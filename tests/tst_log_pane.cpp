@@ -37,7 +37,6 @@ void tst_log_pane::operatorEditsBetweenAppends() {
     QTest::keyClicks(&widget, "ok ");
     ui::appendlog(widget, "\b\b12:00:05 - POWER SUPPLY FAULT\r");
     QCOMPARE(ui::paneText(widget), "ok 12:00:00 - HIGH VSWR12:00:05 - POWER SUPPLY FAULT\r\n");
-    QVERIFY(widget.textCursor().atEnd());
 }
 
 void tst_log_pane::coalescedAppends() {

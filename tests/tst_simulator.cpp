@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -75,13 +76,18 @@ void tst_simulator::startupPollingAndBands() {
     QTRY_VERIFY_WITH_TIMEOUT(alarms(live).contains(" - PWR FWD ABOVE 1100\r\n"), 3000);
     QCOMPARE(live.boxes->shown.size(), 1);
     QCOMPARE(live.boxes->shown.first().prompt, ui::kOverPowerWarning);
-    // Pulled out and put back: the port reopens by itself, and the polls' readings come back.
+    // Pulled out, and back while the box is still open: the port reopens by itself, once, and
+    // the polls' readings come back.
+    QSignalSpy reopened(live.serial, &seriallink::SerialComponent::reopened);
+    live.boxes->onShow = [&] {
+        live.tellSimulator("return");
+        QTRY_VERIFY_WITH_TIMEOUT(live.serial->portOpen(), 2000);
+    };
     live.tellSimulator("vanish");
     QTRY_COMPARE_WITH_TIMEOUT(live.boxes->shown.size(), 2, 3000);
     live.part<QLineEdit>("txtForward").clear();
-    live.tellSimulator("return");
-    QTRY_VERIFY_WITH_TIMEOUT(live.serial->portOpen(), 2000);
     QTRY_VERIFY_WITH_TIMEOUT(!text(live, "txtForward").isEmpty(), 3000);
+    QCOMPARE(reopened.count(), 1);
     // Asked to stop, the simulator takes its link away.
     live.simulator.terminate();
     QVERIFY(live.simulator.waitForFinished(3000) && live.simulator.exitCode() == 0);

@@ -120,7 +120,6 @@ void tst_startup::exitAndClose() {
     f.settings.set("FormLeft", "0");
     f.window.reset(); // the release after a close saves once more
     QCOMPARE(f.settings.value("FormLeft"), "300");
-
     WindowFixture e;
     e.settings.set("port", "2");
     e.window->Form_Load();
