@@ -3,8 +3,6 @@
 #include "append_input.h"
 #include "pane_model/pane_model.h"
 
-#include <cstdint>
-#include <string>
 #include <string_view>
 
 namespace {

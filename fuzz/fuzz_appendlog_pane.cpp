@@ -10,8 +10,6 @@
 #include <QTextCursor>
 
 #include <algorithm>
-#include <cstdint>
-#include <string>
 
 // Appends go in one at a time, or gathered as the receive path hands them over during a flood,
 // where the widget takes them at marked points. The widget keeps line breaks as block separators

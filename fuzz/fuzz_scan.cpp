@@ -1,6 +1,5 @@
 // Fuzzes the tick's scan, and the bars' reading of every field, with one receive buffer exactly as
 // the line delivered it.
-#include "telemetry/field_reader.h"
 #include "telemetry/number.h"
 #include "telemetry/protocol.h"
 #include "telemetry/scanner.h"

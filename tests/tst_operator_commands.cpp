@@ -48,8 +48,11 @@ void tst_operator_commands::failedOpenKeepsTheOldMark() {
         "COM7 could not be opened: No such file or directory", app::vbExclamation, {}};
     QCOMPARE(f.boxes->shown.mid(2), QList{refused}); // one for the start, one for COM3
     QVERIFY(!f.serial->portOpen() && f.serial->settingsApplied.size() == 1);
-    QCOMPARE(checkedPorts(*f.window), QList<int>{3}); // the menu's own toggle is undone
     QCOMPARE(f.settings.value("port"), "7");
+    f.part<QAction>("mnuHelpAbout").trigger();
+    QCOMPARE(f.boxes->shown.last(), (ShownBox{"Vorlan Wattmeter\nVersion " WATTMETER_VERSION,
+                                              app::vbInformation, "About Vorlan Wattmeter"}));
+    QCOMPARE(checkedPorts(*f.window), QList<int>{3}); // the toggle undone; About changes nothing
 }
 
 void tst_operator_commands::polling() {

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -78,6 +79,7 @@ void tst_startup::stored() {
 
     QCOMPARE(f.window->pos(), position);
     QCOMPARE(f.serial->rthreshold, 1);
+    QCOMPARE(QCoreApplication::applicationName(), "Vorlan Wattmeter");
     for (QLineEdit* field : f.window->findChildren<QLineEdit*>())
         QVERIFY2(field->text().isEmpty(), qPrintable(field->objectName()));
     const QList<int> checked = checkedPorts(*f.window);
@@ -124,7 +126,7 @@ void tst_startup::exitAndClose() {
     e.settings.set("port", "2");
     e.window->Form_Load();
     e.window->move(40, 60);
-    e.window->Exit_Click();
+    QTest::mouseClick(&e.part<QPushButton>("Exit"), Qt::LeftButton);
     QVERIFY(!e.serial->portOpen() && e.serial->closes == 1);
     QCOMPARE(e.settings.value("FormLeft") + e.settings.value("FormTop") + e.settings.value("port"),
              "6009002");
