@@ -1,5 +1,6 @@
 // What the amplifier says, through the real window: receive events into the buffer and the
 // terminal pane, then the tick into text boxes, bars, lamps, alarm lines and the next poll.
+#include "pane_model/pane_model.h"
 #include "support/window_fixture.h"
 #include "ui/lamp.h"
 #include "ui/log_pane.h"
@@ -30,6 +31,7 @@ private slots:
     void readings();
     void alarmsAndLamps();
     void overPowerWarnsBeforeEachLineAndHoldsTheTick();
+    void floodOfAlarmsInOneTick();
     void tickAndKeysFindTheTerminalUpToDate();
 };
 
@@ -68,7 +70,9 @@ void tst_telemetry_window::readings() {
         {"FWD: 1100.4 ", "1100.4  100 100"},     // above the top before rounding
         {"FWD: -5 ", "-5  100 100"},
         {"FWD: 850W REV: 25 W\r", "850W 25 W 100 100"}, // units
-        {"FWD: 849.6 ", "849.6  850 100"}};             // a fraction rounds on the bar
+        {"FWD: 849.6 ", "849.6  850 100"},
+        {"FWD: 900 FWD: 1200 ", "1200  900 100"}}; // the last reading, and the last the bar took //
+                                                   // a fraction rounds on the bar
     for (const auto& [received, shown] : cases) {
         TelemetryFixture f;
         f.window->Form_Load();
@@ -118,6 +122,20 @@ void tst_telemetry_window::overPowerWarnsBeforeEachLineAndHoldsTheTick() {
     f.window->Timer1_Timer();
     QCOMPARE(f.pane("txtAlarms"), line + line + "12:34:56 - HIGH VSWR\r\n12:34:56 - HIGH VSWR\r\n");
     QCOMPARE(f.serial->written(), "POWER\r CURRENT\r");
+}
+
+void tst_telemetry_window::floodOfAlarmsInOneTick() {
+    // The alarm pane ends up exactly as one append per line leaves it, trims included.
+    TelemetryFixture f;
+    QByteArray buffer;
+    std::string model;
+    for (int i = 0; i < 600; ++i) {
+        const std::string alarm = i % 2 ? "HIGH VSWR\r" : "CURRENT IMBALANCE\r";
+        buffer += alarm;
+        panemodel::applyEdit(model, panemodel::planAppend(model.size(), "12:34:56 - " + alarm));
+    }
+    f.receiveAndTick(buffer);
+    QCOMPARE(f.pane("txtAlarms").toStdString(), model);
 }
 
 void tst_telemetry_window::tickAndKeysFindTheTerminalUpToDate() {

@@ -11,14 +11,14 @@
 #include <QProgressBar>
 
 #include <cmath>
+#include <utility>
 
 namespace ui {
 
-bool setBarValue(QProgressBar& bar, float value) {
+std::optional<int> barValue(const QProgressBar& bar, float value) {
     if (!(value >= float(bar.minimum()) && value <= float(bar.maximum())))
-        return false;
-    bar.setValue(static_cast<int>(std::lround(value)));
-    return true;
+        return std::nullopt;
+    return static_cast<int>(std::lround(value));
 }
 
 void WindowSink::band(telemetry::Band band) {
@@ -30,18 +30,35 @@ void WindowSink::band(telemetry::Band band) {
 }
 
 void WindowSink::overPowerWarning() {
+    show();
     boxes_.MsgBox(QString::fromLatin1(kOverPowerWarning), app::vbExclamation);
 }
 
 void WindowSink::alarm(std::string_view text) {
     std::string line = clock_().toString(QStringLiteral("HH:mm:ss")).toStdString();
     line.append(" - ").append(text).append("\r");
-    appendlog(*window_.txtAlarms, line);
+    appendlogCoalesced(*window_.txtAlarms, line);
     if (journal_)
         journal_->alarm(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
 }
 
+void WindowSink::show() {
+    const auto fields = window_.readingFields();
+    for (std::size_t i = 0; i < texts_.size(); ++i) {
+        // A flood of identical readings should not relayout the box for every one.
+        if (const auto text = std::exchange(texts_[i], std::nullopt);
+            text && fields[i]->text() != *text)
+            fields[i]->setText(*text);
+    }
+    if (const auto value = std::exchange(forwardBar_, std::nullopt))
+        window_.prgBar1->setValue(*value);
+    if (const auto value = std::exchange(reflectedBar_, std::nullopt))
+        window_.prgBar2->setValue(*value);
+    flushPane(*window_.txtAlarms);
+}
+
 void WindowSink::endOfScan() {
+    show();
     if (journal_ && readingSeen_) {
         QStringList texts;
         for (const QLineEdit* display : window_.readingFields())
@@ -54,19 +71,15 @@ void WindowSink::endOfScan() {
 void WindowSink::reading(telemetry::Reading which, std::string_view field) {
     using telemetry::Reading;
     readingSeen_ = true;
-    // A flood of identical readings should not relayout the box for every one.
-    QLineEdit* box = window_.readingFields()[static_cast<std::size_t>(which)];
-    const QString text = QString::fromLatin1(field.data(), static_cast<qsizetype>(field.size()));
-    if (box->text() != text)
-        box->setText(text);
-
-    QProgressBar* bar = which == Reading::Forward     ? window_.prgBar1
-                        : which == Reading::Reflected ? window_.prgBar2
-                                                      : nullptr;
-    if (bar) {
-        if (const auto value = telemetry::toSingle(field))
-            setBarValue(*bar, *value);
-    }
+    texts_[static_cast<std::size_t>(which)] =
+        QString::fromLatin1(field.data(), static_cast<qsizetype>(field.size()));
+    if (which != Reading::Forward && which != Reading::Reflected)
+        return;
+    const auto value = telemetry::toSingle(field);
+    const bool forward = which == Reading::Forward;
+    if (const auto shown =
+            value ? barValue(forward ? *window_.prgBar1 : *window_.prgBar2, *value) : std::nullopt)
+        (forward ? forwardBar_ : reflectedBar_) = shown;
 }
 
 } // namespace ui

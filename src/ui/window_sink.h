@@ -6,7 +6,9 @@
 
 #include <QTime>
 
+#include <array>
 #include <functional>
+#include <optional>
 
 class QProgressBar;
 
@@ -24,9 +26,9 @@ using Clock = std::function<QTime()>;
 inline constexpr char kOverPowerWarning[] =
     "Forward power exceeds 1100 watts! A reset will be needed.";
 
-// Sets a bar from a reading; a value outside the bar's range is refused (the check is on the
-// reading itself, before any rounding) and the bar keeps its value.
-bool setBarValue(QProgressBar& bar, float value);
+// What a bar shows for a reading; nothing for a value outside the bar's range (the check is on
+// the reading itself, before any rounding), and the bar keeps its value.
+std::optional<int> barValue(const QProgressBar& bar, float value);
 
 class WindowSink : public telemetry::ScanSink {
 public:
@@ -38,17 +40,24 @@ public:
     void alarm(std::string_view text) override;
     void reading(telemetry::Reading which, std::string_view field) override;
 
-    // Journals what the scan changed, when a journal is kept: one line for the readings of a
-    // scan, as the eight displays show them afterwards.
+    // Puts what the scan found on screen, and journals it when a journal is kept: one line for
+    // the readings of a scan, as the eight displays show them afterwards.
     void setJournal(app::Journal* journal) { journal_ = journal; }
     void endOfScan();
 
 private:
+    // A scan of a flood finds many lines: each field and bar takes only its last value, and the
+    // alarm lines go into the pane as one edit, before any warning box and at the end.
+    void show();
+
     frmWattmeter& window_;
     app::MessageBox& boxes_;
     const Clock& clock_;
     app::Journal* journal_ = nullptr;
     bool readingSeen_ = false;
+    std::array<std::optional<QString>, 8> texts_; // by telemetry::Reading
+    std::optional<int> forwardBar_;
+    std::optional<int> reflectedBar_;
 };
 
 } // namespace ui
