@@ -49,12 +49,11 @@ void tst_device_faults::deviceVanishesWhileOpen() {
     // Full line, then gone with writes pending: the window goes on ticking, idles, and says so
     // once. The mark still records the operator's choice; buttons and keys write nowhere.
     for (const bool gone : {false, true}) {
-        if (gone)
+        if (gone && QFile::remove(live.settings.portsFolder() + "/com3")) // as a by-id link goes
             pty.closeMaster();
         QTRY_COMPARE_WITH_TIMEOUT(live.boxes->shown.size(), gone ? 1 : 0, 2000);
         ticks.clear();
-        QVERIFY2(cpuOverOneSecond() < 0.2, "the stuck or lost line keeps a core busy");
-        QVERIFY(ticks.count() >= 1);
+        QVERIFY2(cpuOverOneSecond() < 0.2 && ticks.count() > 0, "busy, or no more ticks");
     }
     const ShownBox box = live.boxes->shown.first();
     QVERIFY2(box.style == app::vbExclamation && box.title.isEmpty() &&

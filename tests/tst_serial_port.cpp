@@ -166,6 +166,7 @@ private slots:
         QPair<uint, int> before;
         std::unique_ptr<Pty> device;
         for (int cycle = 0; cycle < 20; ++cycle) {
+            QVERIFY(QFile::remove(settings_.portsFolder() + "/com3")); // the link goes with it
             (device ? *device : pty_).closeMaster();
             QTRY_VERIFY_WITH_TIMEOUT(!serial_.portOpen(), 2000);
             device = std::make_unique<Pty>();
