@@ -56,10 +56,10 @@ void tst_device_faults::deviceVanishesWhileOpen() {
         QVERIFY2(cpuOverOneSecond() < 0.2 && ticks.count() > 0, "busy, or no more ticks");
     }
     const ShownBox box = live.boxes->shown.first();
-    QVERIFY2(box.style == app::vbExclamation && box.title.isEmpty() &&
-                 box.prompt.startsWith("COM3 (/dev/pts/") &&
-                 box.prompt.contains("reopens by itself"),
-             qPrintable(box.prompt));
+    QCOMPARE(box.prompt.section('/', 0, 1) + box.prompt.section(')', 1), // without the pts number
+             "COM3 (/dev was lost: the device went away or was unplugged.\nCOM3 reopens by itself "
+             "once the device is back.");
+    QVERIFY(box.style == app::vbExclamation && box.title.isEmpty());
 
     // The adapter is plugged in again, here as a new terminal behind the same link: the port
     // reopens by itself, sends nothing of its own, and polling goes on.
@@ -93,7 +93,7 @@ void tst_device_faults::deviceRefusesToOpen() {
         live.part<QAction>("mnuPortsCom3").trigger();
         QCOMPARE(live.boxes->shown.size(), 1);
         const QString prompt = live.boxes->shown.first().prompt;
-        QVERIFY2(prompt.startsWith("COM3 could not be opened") && prompt.contains(advice),
+        QVERIFY2(prompt.startsWith("COM3 could not") && prompt.contains(advice),
                  qPrintable(prompt));
         // The failed command closed COM1 and remembered COM3; the mark stays where it was.
         QCOMPARE(checkedPorts(*live.window), QList<int>{1});

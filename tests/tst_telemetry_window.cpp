@@ -44,8 +44,7 @@ void tst_telemetry_window::receiveKeepsRawTextForTheTick() {
     f.serial->receive("ignored", 1008); // another event only restarts the timer
     f.serial->receive("D: 850 az\xe0\xfe\xf7\xdf\xff\x7f{");
     QVERIFY(timer.ticking());
-    // Capitals for a-z and the Latin-1 letters that have one; not for the division sign, sharp s
-    // and y diaeresis.
+    // Capitals for a-z and Latin-1 letters that have one; not for the division sign, sharp s, ÿ.
     QCOMPARE(f.pane("txtTerm"),
              QString::fromLatin1("\t\r\nFWD: 5 FWD: 850 AZ\xc0\xde\xf7\xdf\xff\x7f{"));
     // The scan sees the text as it came, in one piece: the lower-case reply is no reading.
