@@ -88,8 +88,7 @@ void tst_startup::stored() {
     QCOMPARE(checked.size(), opened.isEmpty() ? 0 : 1);
     QVERIFY(checked.isEmpty() || opened.contains(checked.first()));
     QCOMPARE(f.serial->written(), checked.isEmpty() ? QByteArray() : QByteArray("RESET\r"));
-    // Only a store that yields no port text at all asks the operator to choose one; any text
-    // starts the timer.
+    // Only a store with no port text asks for one; any port text starts the timer.
     const bool asked = !f.boxes->shown.isEmpty();
     QVERIFY(!asked || f.boxes->shown ==
                           QList<ShownBox>({{"Please select a com port first", 64, "Port error"}}));

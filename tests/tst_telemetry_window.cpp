@@ -40,6 +40,7 @@ void tst_telemetry_window::receiveKeepsRawTextForTheTick() {
     auto& timer = f.part<seriallink::IntervalTimer>("Timer1");
     timer.setInterval(500);
     timer.setEnabled(false);
+    QVERIFY(!timer.ticking());
     f.serial->receive("fwd: 5 FW");
     f.serial->receive("ignored", 1008); // another event only restarts the timer
     f.serial->receive("D: 850 az\xe0\xfe\xf7\xdf\xff\x7f{");
