@@ -1,3 +1,4 @@
+#include "app/desktop_notifier.h"
 #include "app/journal.h"
 #include "app/journaling_serial.h"
 #include "link/qt_serial_component.h"
@@ -11,7 +12,7 @@
 
 namespace {
 
-void describe(QCommandLineParser& parser, const QCommandLineOption& journal) {
+void describe(QCommandLineParser& parser, const QList<QCommandLineOption>& options) {
     parser.setApplicationDescription(QStringLiteral(
         "Monitor and command an RF power amplifier over a serial line. The port (COM1 to COM16)\n"
         "is chosen in the Ports menu and remembered in\n"
@@ -20,7 +21,7 @@ void describe(QCommandLineParser& parser, const QCommandLineOption& journal) {
         "/dev/ttyS(n-1)."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOption(journal);
+    parser.addOptions(options);
 }
 
 // --help and --version answer without a display.
@@ -52,7 +53,12 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Append one CSV line per event (readings, alarms, band reports, commands "
                        "sent, ports opened) to <file>."),
         QStringLiteral("file"));
-    describe(parser, journalOption);
+    const QCommandLineOption notifyOption(
+        QStringLiteral("notify"),
+        QStringLiteral("Also show every alarm, and the port lost and back, as a desktop "
+                       "notification (the same text at most once in 30 s); clicking one brings "
+                       "the window to the front."));
+    describe(parser, {journalOption, notifyOption});
     if (asksForInformation(argc, argv)) {
         QCoreApplication information(argc, argv);
         parser.process(information); // prints and exits
@@ -76,8 +82,19 @@ int main(int argc, char* argv[]) {
         serial = std::make_unique<app::JournalingSerial>(std::move(serial), *journal);
     }
 
+    std::unique_ptr<app::DesktopNotifier> notifier;
+    if (parser.isSet(notifyOption)) {
+        QString error;
+        notifier = app::DesktopNotifier::start(QDBusConnection::sessionBus(), &error);
+        if (!notifier)
+            std::fprintf(stderr, "wattmeter: %s: alarms show in the window only\n",
+                         qPrintable(error));
+    }
+
     ui::frmWattmeter window(std::move(serial));
     window.setJournal(journal.get());
+    if (notifier)
+        window.setNotifier(notifier.get());
     window.Form_Load();
     window.show();
     return application.exec();

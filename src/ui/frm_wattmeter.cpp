@@ -45,6 +45,20 @@ frmWattmeter::~frmWattmeter() {
         Form_Terminate();
 }
 
+void frmWattmeter::setNotifier(app::DesktopNotifier* notifier) {
+    sink_.setNotifier(notifier);
+    connect(notifier, &app::DesktopNotifier::activated, this, [this] {
+        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+        show();
+        raise();
+        activateWindow();
+    });
+}
+
+void frmWattmeter::notifyPort(const char* what) {
+    sink_.notify(QStringLiteral("COM%1 %2").arg(MSComm1->commPort()).arg(QLatin1String(what)));
+}
+
 std::array<QLineEdit*, 8> frmWattmeter::readingFields() const {
     return {txtForward, txtReflected, txtVSWR, txtI1, txtI2, txtI3, txtI4, txtITotal};
 }
@@ -226,8 +240,16 @@ void frmWattmeter::bindEvents() {
     // Told once per loss, after the component has closed the port.
     connect(
         MSComm1.get(), &seriallink::SerialComponent::deviceLost, this,
-        [this](const QString& description) { boxes_->MsgBox(description, app::vbExclamation); },
+        [this](const QString& description) {
+            notifyPort("was lost");
+            boxes_->MsgBox(description, app::vbExclamation);
+        },
         Qt::QueuedConnection);
+    connect(
+        MSComm1.get(), &seriallink::SerialComponent::reopened, this,
+        [this] { notifyPort("is back"); });
+    connect(MSComm1.get(), &seriallink::SerialComponent::reopenFailed, this,
+            [this] { notifyPort("cannot be reopened"); });
 }
 
 } // namespace ui

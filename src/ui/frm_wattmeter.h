@@ -58,6 +58,9 @@ public:
     void setClock(Clock clock) { clock_ = std::move(clock); }
     // Where the scan's readings, alarms and band reports are journaled; null for none.
     void setJournal(app::Journal* journal) { sink_.setJournal(journal); }
+    // Alarms, and the port lost and back, also go to the desktop; a click there brings the
+    // window to the front.
+    void setNotifier(app::DesktopNotifier* notifier);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -111,7 +114,8 @@ private:
     void bindEvents();
     app::PortCommandParts portCommandParts();
     app::PollingMenu pollingMenu() const { return {mnuPollDisabled, mnuPoll1, mnuPollCurrent}; }
-    bool portSelected() const; // a port item carries the check mark
+    bool portSelected() const;         // a port item carries the check mark
+    void notifyPort(const char* what); // "COM3 was lost" and such, to the desktop
     void sendButtonCommand(std::initializer_list<QLineEdit*> emptyFirst, std::string_view command);
 
     std::unique_ptr<app::MessageBox> boxes_;

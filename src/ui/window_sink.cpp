@@ -6,6 +6,7 @@
 #include "lamp.h"
 #include "log_pane.h"
 #include "telemetry/number.h"
+#include "telemetry/protocol.h"
 
 #include <QLineEdit>
 #include <QProgressBar>
@@ -14,6 +15,14 @@
 #include <utility>
 
 namespace ui {
+
+namespace {
+
+QString fromLatin1(std::string_view text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
 
 std::optional<int> barValue(const QProgressBar& bar, float value) {
     if (!(value >= float(bar.minimum()) && value <= float(bar.maximum())))
@@ -31,15 +40,25 @@ void WindowSink::band(telemetry::Band band) {
 
 void WindowSink::overPowerWarning() {
     show();
+    // The box waits for the operator at the window; the desktop hears of it at once.
+    notify(fromLatin1(telemetry::kOverPower), app::DesktopNotifier::Urgency::Critical);
     boxes_.MsgBox(QString::fromLatin1(kOverPowerWarning), app::vbExclamation);
 }
 
 void WindowSink::alarm(std::string_view text) {
-    std::string line = clock_().toString(QStringLiteral("HH:mm:ss")).toStdString();
+    const QString time = timeOfDay();
+    std::string line = time.toStdString();
     line.append(" - ").append(text).append("\r");
     appendlogCoalesced(*window_.txtAlarms, line);
     if (journal_)
-        journal_->alarm(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+        journal_->alarm(fromLatin1(text));
+    if (notifier_ && text != telemetry::kOverPower) // told before its warning box
+        notifier_->notify(time, fromLatin1(text), app::DesktopNotifier::Urgency::Normal);
+}
+
+void WindowSink::notify(const QString& text, app::DesktopNotifier::Urgency urgency) {
+    if (notifier_)
+        notifier_->notify(timeOfDay(), text, urgency);
 }
 
 void WindowSink::show() {
@@ -71,8 +90,7 @@ void WindowSink::endOfScan() {
 void WindowSink::reading(telemetry::Reading which, std::string_view field) {
     using telemetry::Reading;
     readingSeen_ = true;
-    texts_[static_cast<std::size_t>(which)] =
-        QString::fromLatin1(field.data(), static_cast<qsizetype>(field.size()));
+    texts_[static_cast<std::size_t>(which)] = fromLatin1(field);
     if (which != Reading::Forward && which != Reading::Reflected)
         return;
     const auto value = telemetry::toSingle(field);

@@ -2,6 +2,7 @@
 // lamps, alarms into time-stamped lines of the alarm pane, and the over-power warning.
 #pragma once
 
+#include "app/desktop_notifier.h"
 #include "telemetry/scanner.h"
 
 #include <QTime>
@@ -45,15 +46,22 @@ public:
     void setJournal(app::Journal* journal) { journal_ = journal; }
     void endOfScan();
 
+    // Alarms (and what else notify is given) also go to the desktop when a notifier is set.
+    void setNotifier(app::DesktopNotifier* notifier) { notifier_ = notifier; }
+    void notify(const QString& text,
+                app::DesktopNotifier::Urgency urgency = app::DesktopNotifier::Urgency::Normal);
+
 private:
     // A scan of a flood finds many lines: each field and bar takes only its last value, and the
     // alarm lines go into the pane as one edit, before any warning box and at the end.
     void show();
+    QString timeOfDay() const { return clock_().toString(QStringLiteral("HH:mm:ss")); }
 
     frmWattmeter& window_;
     app::MessageBox& boxes_;
     const Clock& clock_;
     app::Journal* journal_ = nullptr;
+    app::DesktopNotifier* notifier_ = nullptr;
     bool readingSeen_ = false;
     std::array<std::optional<QString>, 8> texts_; // by telemetry::Reading
     std::optional<int> forwardBar_;

@@ -1,0 +1,84 @@
+#include "desktop_notifier.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+
+#include <algorithm>
+
+namespace app {
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.Notifications");
+const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString kInterface = kService;
+constexpr std::size_t kShownKept = 64; // clicks on older ones no longer raise the window
+
+} // namespace
+
+std::unique_ptr<DesktopNotifier> DesktopNotifier::start(const QDBusConnection& bus,
+                                                        QString* error) {
+    if (!bus.isConnected()) {
+        *error = QStringLiteral("no session bus (%1)").arg(bus.lastError().message());
+        return nullptr;
+    }
+    // Questions to the bus itself, which always answers at once.
+    const QDBusConnectionInterface* names = bus.interface();
+    if (!names->isServiceRegistered(kService) &&
+        !names->activatableServiceNames().value().contains(kService)) {
+        *error = QStringLiteral("no notification service (%1) on the session bus").arg(kService);
+        return nullptr;
+    }
+    return std::unique_ptr<DesktopNotifier>(new DesktopNotifier(bus));
+}
+
+DesktopNotifier::DesktopNotifier(const QDBusConnection& bus) : bus_(bus) {
+    bus_.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
+                 SLOT(actionInvoked(uint, QString)));
+    bus_.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
+                 SLOT(notificationClosed(uint)));
+}
+
+void DesktopNotifier::notify(const QString& time, const QString& text, Urgency urgency) {
+    Repeats& repeats = repeats_[text];
+    if (repeats.sinceShown.isValid() && !repeats.sinceShown.hasExpired(interval_.count())) {
+        ++repeats.heldBack;
+        return;
+    }
+    QString body = time + QStringLiteral(" - ") + text;
+    if (repeats.heldBack > 0)
+        body += QStringLiteral(" (%1 more)").arg(std::exchange(repeats.heldBack, 0));
+    repeats.sinceShown.start();
+
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
+    const QString name = QStringLiteral("Vorlan Wattmeter");
+    const QString icon = QStringLiteral("vorlan-wattmeter"); // the icon and the desktop entry
+    const QVariantMap hints{{QStringLiteral("urgency"), QVariant::fromValue(uchar(urgency))},
+                            {QStringLiteral("desktop-entry"), icon}};
+    call << name << uint(0) << icon << name << body
+         << QStringList{QStringLiteral("default"), QStringLiteral("Show the window")} << hints
+         << -1;
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+        const QDBusPendingReply<uint> id = *w;
+        if (id.isValid()) {
+            shown_.push_back(id.value());
+            if (shown_.size() > kShownKept)
+                shown_.pop_front();
+        }
+        w->deleteLater();
+    });
+}
+
+void DesktopNotifier::actionInvoked(uint id, const QString& action) {
+    if (action == QLatin1String("default") && std::ranges::find(shown_, id) != shown_.end())
+        emit activated();
+}
+
+void DesktopNotifier::notificationClosed(uint id) {
+    std::erase(shown_, id);
+}
+
+} // namespace app
