@@ -10,7 +10,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export BUILD_DIR=${ASAN_BUILD_DIR:-$here/build-asan}
 # Debug: no optimisation hides a read past the end, and Qt's own asserts are on.
 export CMAKE_ARGS="-DWATTMETER_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug ${CMAKE_ARGS:-}"
-"$here/tools/setup.sh"
+WITH_TESTS=1 "$here/tools/setup.sh"
 
 export QT_QPA_PLATFORM=offscreen
 # Every byte costs several times more under the sanitizers: a smaller flood makes the same point.

@@ -3,7 +3,9 @@
 #
 #   bash tools/run.sh              the program wired to the built-in amplifier simulator, on
 #                                  a throwaway settings folder with COM1 already chosen; type
-#                                  simulator commands (help, overpower, band, ...) here
+#                                  simulator commands (help, overpower, band, ...) here; the
+#                                  program's own options (--notify, --journal FILE) go to the
+#                                  program, the others to the simulator
 #   bash tools/run.sh --amplifier  the program on its own, with your settings and ports
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -15,6 +17,17 @@ if [ "${1:-}" = "--amplifier" ]; then
     shift
     exec "$bin/wattmeter" "$@"
 fi
+
+program_options=()
+simulator_options=()
+while (($#)); do
+    case $1 in
+    --notify) program_options+=("$1") ;;
+    --journal) program_options+=("$1" "${2:?--journal needs a file}") && shift ;;
+    *) simulator_options+=("$1") ;;
+    esac
+    shift
+done
 
 demo=$(mktemp -d)
 sim_pid=
@@ -31,7 +44,7 @@ mkdir -p "$settings"
 printf '[settings]\nport=1\n' >"$settings/Vorlan Wattmeter.conf"
 
 # The simulator reads its commands from this terminal while the window runs.
-"$bin/wattmeter-sim" --com 1 "$@" <&0 &
+"$bin/wattmeter-sim" --com 1 ${simulator_options[@]+"${simulator_options[@]}"} <&0 &
 sim_pid=$!
 for _ in $(seq 50); do
     [ -L "$settings/ports/com1" ] && break
@@ -45,4 +58,4 @@ readings (and Include Current for the stage currents), or press Power, Current o
 Type simulator commands here and press Enter: help lists them (overpower, vswr, band,
 split, noise, vanish, clear, ...). Close the window to stop.
 TXT
-"$bin/wattmeter"
+"$bin/wattmeter" ${program_options[@]+"${program_options[@]}"}

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Installs what the build needs (Debian 12 packages), then configures and builds.
-# Used by run.sh and test.sh; BUILD_DIR picks the build folder (default: build).
+# Used by run.sh and test.sh; BUILD_DIR picks the build folder (default: build); WITH_TESTS=1
+# adds what the tests start (an X server, a session bus, a notification daemon).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${BUILD_DIR:-$here/build}
 
-"$here/tools/install-packages.sh" cmake ninja-build g++ qt6-base-dev qt6-serialport-dev ${EXTRA_PACKAGES:-}
+test_packages=
+[ -n "${WITH_TESTS:-}" ] && test_packages="xvfb xauth dbus-daemon dunst dbus-tests"
+"$here/tools/install-packages.sh" cmake ninja-build g++ qt6-base-dev qt6-serialport-dev \
+    $test_packages ${EXTRA_PACKAGES:-}
 
 cmake -S "$here" -B "$build_dir" -G Ninja ${CMAKE_ARGS:-} >/dev/null
 cmake --build "$build_dir" -j"$(nproc)"
