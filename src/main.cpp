@@ -1,6 +1,8 @@
 #include "app/desktop_notifier.h"
 #include "app/journal.h"
 #include "app/journaling_serial.h"
+#include "dashboard/server.h"
+#include "dashboard/station.h"
 #include "link/qt_serial_component.h"
 #include "ui/frm_wattmeter.h"
 
@@ -34,6 +36,18 @@ bool asksForInformation(int argc, char* argv[]) {
     return false;
 }
 
+// --serve [ADDRESS:]PORT: the address (loopback unless given) and port; false when malformed.
+bool serveAddress(const QString& text, QHostAddress& address, quint16& port) {
+    const qsizetype colon = text.lastIndexOf(':');
+    QString host = colon < 0 ? QStringLiteral("127.0.0.1") : text.left(colon);
+    if (host.startsWith('[') && host.endsWith(']'))
+        host = host.mid(1, host.size() - 2);
+    bool ok = false;
+    const uint number = text.mid(colon + 1).toUInt(&ok);
+    port = quint16(number);
+    return ok && number <= 65535 && address.setAddress(host);
+}
+
 // Wayland compositors refuse to place windows, so the remembered position could never be
 // restored there; run through XWayland when it is available, unless the user chose.
 void preferX11OnWayland() {
@@ -58,7 +72,18 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Also show every alarm, and the port lost and back, as a desktop "
                        "notification (the same text at most once in 30 s); clicking one brings "
                        "the window to the front."));
-    describe(parser, {journalOption, notifyOption});
+    const QCommandLineOption serveOption(
+        QStringLiteral("serve"),
+        QStringLiteral("Serve the dashboard (live page, /api/readings, /api/history, /metrics) on "
+                       "[<address>:]<port>; the address is 127.0.0.1 unless given. Anyone who "
+                       "can reach the address can read it: there is no authentication."),
+        QStringLiteral("[address:]port"));
+    const QCommandLineOption serveHostOption(
+        QStringLiteral("serve-host"),
+        QStringLiteral("A host name the dashboard answers to besides IP addresses and localhost "
+                       "(may be given more than once)."),
+        QStringLiteral("name"));
+    describe(parser, {journalOption, notifyOption, serveOption, serveHostOption});
     if (asksForInformation(argc, argv)) {
         QCoreApplication information(argc, argv);
         parser.process(information); // prints and exits
@@ -91,7 +116,34 @@ int main(int argc, char* argv[]) {
                          qPrintable(error));
     }
 
+    dashboard::Station station;
+    std::unique_ptr<dashboard::Server> server;
+    if (parser.isSet(serveOption)) {
+        QHostAddress address;
+        quint16 port = 0;
+        QString error = QStringLiteral("not [address:]port");
+        server = std::make_unique<dashboard::Server>(station);
+        server->setAllowedNames(parser.values(serveHostOption).join(','));
+        if (!serveAddress(parser.value(serveOption), address, port) ||
+            !server->listen(address, port, &error)) {
+            std::fprintf(stderr, "wattmeter: cannot serve the dashboard on %s: %s\n",
+                         qPrintable(parser.value(serveOption)), qPrintable(error));
+            return 1;
+        }
+        const QString url = QStringLiteral("http://%1:%2/")
+                                .arg(address.protocol() == QAbstractSocket::IPv6Protocol
+                                         ? '[' + address.toString() + ']'
+                                         : address.toString(),
+                                     QString::number(server->port()));
+        std::fprintf(stderr, "wattmeter: dashboard at %s\n", qPrintable(url));
+        if (!address.isLoopback())
+            std::fprintf(stderr, "wattmeter: the dashboard is reachable from the network, without "
+                                 "authentication\n");
+    }
+
     ui::frmWattmeter window(std::move(serial));
+    if (server)
+        window.setStation(&station);
     window.setJournal(journal.get());
     if (notifier)
         window.setNotifier(notifier.get());

@@ -10,10 +10,10 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 seconds=${1:-60}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(fuzz_scan fuzz_appendlog fuzz_appendlog_pane)
+((${#targets[@]})) || targets=(fuzz_scan fuzz_appendlog fuzz_appendlog_pane fuzz_request_head)
 build_dir=${FUZZ_BUILD_DIR:-$here/build-fuzz}
 
-"$here/tools/install-packages.sh" cmake ninja-build clang libclang-rt-14-dev qt6-base-dev qt6-serialport-dev
+"$here/tools/install-packages.sh" cmake ninja-build clang libclang-rt-14-dev qt6-base-dev qt6-serialport-dev qt6-websockets-dev
 
 cmake -S "$here" -B "$build_dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWATTMETER_BUILD_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
@@ -22,6 +22,7 @@ cmake --build "$build_dir" -j"$(nproc)" --target "${targets[@]}"
 corpus_of() {
     case $1 in
     fuzz_scan) echo scan ;;
+    fuzz_request_head) echo request_head ;;
     *) echo appendlog ;; # both appendlog targets read the same append sequences
     esac
 }

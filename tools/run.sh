@@ -4,7 +4,8 @@
 #   bash tools/run.sh              the program wired to the built-in amplifier simulator, on
 #                                  a throwaway settings folder with COM1 already chosen; type
 #                                  simulator commands (help, overpower, band, ...) here; the
-#                                  program's own options (--notify, --journal FILE) go to the
+#                                  program's own options (--notify, --journal FILE, --serve
+#                                  [ADDRESS:]PORT, --serve-host NAME) go to the
 #                                  program, the others to the simulator
 #   bash tools/run.sh --amplifier  the program on its own, with your settings and ports
 set -euo pipefail
@@ -23,7 +24,7 @@ simulator_options=()
 while (($#)); do
     case $1 in
     --notify) program_options+=("$1") ;;
-    --journal) program_options+=("$1" "${2:?--journal needs a file}") && shift ;;
+    --journal | --serve | --serve-host) program_options+=("$1" "${2:?$1 needs a value}") && shift ;;
     *) simulator_options+=("$1") ;;
     esac
     shift

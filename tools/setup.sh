@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Installs what the build needs (Debian 12 packages), then configures and builds.
 # Used by run.sh and test.sh; BUILD_DIR picks the build folder (default: build); WITH_TESTS=1
-# adds what the tests start (an X server, a session bus, a notification daemon).
+# adds what the tests start (an X server, a session bus, a notification daemon, a browser and
+# Prometheus).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${BUILD_DIR:-$here/build}
 
 test_packages=
-[ -n "${WITH_TESTS:-}" ] && test_packages="xvfb xauth dbus-daemon dunst dbus-tests"
+[ -n "${WITH_TESTS:-}" ] && test_packages="xvfb xauth dbus-daemon dunst dbus-tests chromium prometheus"
 "$here/tools/install-packages.sh" cmake ninja-build g++ qt6-base-dev qt6-serialport-dev \
+    qt6-websockets-dev libjs-dygraphs \
     $test_packages ${EXTRA_PACKAGES:-}
 
 cmake -S "$here" -B "$build_dir" -G Ninja ${CMAKE_ARGS:-} >/dev/null

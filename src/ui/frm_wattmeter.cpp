@@ -55,6 +55,17 @@ void frmWattmeter::setNotifier(app::DesktopNotifier* notifier) {
     });
 }
 
+void frmWattmeter::setStation(app::StationFeed* station) {
+    station_ = station;
+    sink_.setStation(station);
+    reportPort();
+}
+
+void frmWattmeter::reportPort() {
+    if (station_)
+        station_->port(MSComm1->commPort(), MSComm1->portOpen());
+}
+
 void frmWattmeter::notifyPort(const char* what) {
     sink_.notify(QStringLiteral("COM%1 %2").arg(MSComm1->commPort()).arg(QLatin1String(what)));
 }
@@ -115,6 +126,7 @@ void frmWattmeter::closeEvent(QCloseEvent* event) {
 
 void frmWattmeter::mnuPortsCom_Click(int n) {
     app::runPortCommand(portCommandParts(), n);
+    reportPort();
 }
 
 void frmWattmeter::mnuHelpAbout_Click() {
@@ -133,8 +145,11 @@ void frmWattmeter::Timer1_Timer() {
     const std::string scanned = std::exchange(parsestring, {});
     telemetry::scan(scanned, sink_);
     sink_.endOfScan();
+    bool polled = false;
     for (const std::string_view due : polling.tick())
-        (void)MSComm1->output(command(due));
+        polled = !MSComm1->output(command(due)) || polled;
+    if (polled && station_)
+        station_->polled();
 }
 
 void frmWattmeter::MSComm1_OnComm() {
@@ -175,7 +190,8 @@ void frmWattmeter::sendButtonCommand(std::initializer_list<QLineEdit*> emptyFirs
                        QString::fromLatin1(app::kApplicationTitle));
         return;
     }
-    (void)MSComm1->output(command(text));
+    if (!MSComm1->output(command(text)) && station_)
+        station_->commandSent(QString::fromLatin1(command(text.substr(0, text.size() - 1))));
 }
 
 void frmWattmeter::Read_Click() {
@@ -192,7 +208,8 @@ void frmWattmeter::Status_Click() {
 
 void frmWattmeter::Reset_Click() {
     // Reset needs no chosen port: with none open the write fails quietly.
-    (void)MSComm1->output(command(telemetry::kResetCommand));
+    if (!MSComm1->output(command(telemetry::kResetCommand)) && station_)
+        station_->commandSent(QStringLiteral("RESET"));
 }
 
 void frmWattmeter::txtTerm_KeyPress(int& KeyAscii) {
@@ -242,6 +259,7 @@ void frmWattmeter::bindEvents() {
         MSComm1.get(), &seriallink::SerialComponent::deviceLost, this,
         [this](const QString& description) {
             notifyPort("was lost");
+            reportPort();
             boxes_->MsgBox(description, app::vbExclamation);
         },
         Qt::QueuedConnection);

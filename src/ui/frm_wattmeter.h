@@ -61,6 +61,9 @@ public:
     // Alarms, and the port lost and back, also go to the desktop; a click there brings the
     // window to the front.
     void setNotifier(app::DesktopNotifier* notifier);
+    // Those who watch the station beside the window (the dashboard) hear what it shows, the
+    // port, the polls and the buttons' commands.
+    void setStation(app::StationFeed* station);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -116,11 +119,13 @@ private:
     app::PollingMenu pollingMenu() const { return {mnuPollDisabled, mnuPoll1, mnuPollCurrent}; }
     bool portSelected() const;         // a port item carries the check mark
     void notifyPort(const char* what); // "COM3 was lost" and such, to the desktop
+    void reportPort();                 // the port and whether it is open, to the station
     void sendButtonCommand(std::initializer_list<QLineEdit*> emptyFirst, std::string_view command);
 
     std::unique_ptr<app::MessageBox> boxes_;
     Clock clock_ = [] { return QTime::currentTime(); };
     WindowSink sink_{*this, *boxes_, clock_};
+    app::StationFeed* station_ = nullptr;
     bool inTick_ = false; // a tick waiting on the over-power warning
     bool closed_ = false; // closed through the window: the release saves the position again
     bool ended_ = false;  // ended through Exit: nothing more is saved

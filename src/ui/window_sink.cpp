@@ -36,6 +36,8 @@ void WindowSink::band(telemetry::Band band) {
     window_.shpLow->setFillStyle(high ? Lamp::Transparent : Lamp::Solid);
     if (journal_)
         journal_->band(high);
+    if (station_)
+        station_->band(high);
 }
 
 void WindowSink::overPowerWarning() {
@@ -52,6 +54,8 @@ void WindowSink::alarm(std::string_view text) {
     appendlogCoalesced(*window_.txtAlarms, line);
     if (journal_)
         journal_->alarm(fromLatin1(text));
+    if (station_)
+        station_->alarm(fromLatin1(text));
     if (notifier_ && text != telemetry::kOverPower) // told before its warning box
         notifier_->notify(time, fromLatin1(text), app::DesktopNotifier::Urgency::Normal);
 }
@@ -78,11 +82,14 @@ void WindowSink::show() {
 
 void WindowSink::endOfScan() {
     show();
-    if (journal_ && readingSeen_) {
+    if (readingSeen_ && (journal_ || station_)) {
         QStringList texts;
         for (const QLineEdit* display : window_.readingFields())
             texts << display->text();
-        journal_->reading(texts);
+        if (journal_)
+            journal_->reading(texts);
+        if (station_)
+            station_->readings(texts);
     }
     readingSeen_ = false;
 }

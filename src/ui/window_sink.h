@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/desktop_notifier.h"
+#include "app/station_feed.h"
 #include "telemetry/scanner.h"
 
 #include <QTime>
@@ -48,6 +49,8 @@ public:
 
     // Alarms (and what else notify is given) also go to the desktop when a notifier is set.
     void setNotifier(app::DesktopNotifier* notifier) { notifier_ = notifier; }
+    // What the scan found goes to the station feed too (the dashboard), when one is set.
+    void setStation(app::StationFeed* station) { station_ = station; }
     void notify(const QString& text,
                 app::DesktopNotifier::Urgency urgency = app::DesktopNotifier::Urgency::Normal);
 
@@ -62,6 +65,7 @@ private:
     const Clock& clock_;
     app::Journal* journal_ = nullptr;
     app::DesktopNotifier* notifier_ = nullptr;
+    app::StationFeed* station_ = nullptr;
     bool readingSeen_ = false;
     std::array<std::optional<QString>, 8> texts_; // by telemetry::Reading
     std::optional<int> forwardBar_;

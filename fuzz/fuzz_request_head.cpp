@@ -1,0 +1,35 @@
+// Fuzzes the dashboard's request head reader with whatever a client may send first: it stays
+// inside the bytes and the bounds, and a complete head is the same head with more bytes after it.
+#include "dashboard/request_head.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+bool inside(std::string_view part, std::string_view whole) {
+    return part.empty() || (part.data() >= whole.data() &&
+                            part.data() + part.size() <= whole.data() + whole.size());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using dashboard::RequestHead;
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const RequestHead head = dashboard::readRequestHead(bytes);
+    if (head.status == RequestHead::Complete) {
+        const std::string_view read = bytes.substr(0, head.length);
+        if (head.length > dashboard::kMaxHead || !inside(head.method, read) ||
+            !inside(head.target, read) || !inside(head.host, read) || !inside(head.origin, read) ||
+            !head.target.starts_with('/'))
+            std::abort();
+        const std::string longer = std::string(bytes) + "GET / HTTP/1.1\r\n";
+        const RequestHead again = dashboard::readRequestHead(longer);
+        if (again.status != head.status || again.length != head.length || again.host != head.host)
+            std::abort();
+    }
+    (void)dashboard::hostAllowed(bytes, "shack.lan,radio");
+    return 0;
+}

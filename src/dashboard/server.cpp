@@ -1,0 +1,264 @@
+#include "server.h"
+
+#include "request_head.h"
+#include "station.h"
+
+#include <QFile>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrlQuery>
+#include <QWebSocket>
+
+namespace dashboard {
+
+namespace {
+
+// The page's own files and the chart library's, which Debian installs here.
+const QString kChartFolder = QStringLiteral("/usr/share/javascript/dygraphs/");
+
+const QByteArray kSecurityHeaders =
+    "Content-Security-Policy: default-src 'none'; script-src 'self'; style-src 'self'; "
+    "img-src 'self' data:; connect-src 'self'; base-uri 'none'; form-action 'none'; "
+    "frame-ancestors 'none'\r\n"
+    "X-Content-Type-Options: nosniff\r\n"
+    "Referrer-Policy: no-referrer\r\n"
+    "Cache-Control: no-store\r\n";
+
+QByteArray reason(int status) {
+    switch (status) {
+    case 200:
+        return "OK";
+    case 400:
+        return "Bad Request";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 414:
+        return "URI Too Long";
+    case 431:
+        return "Request Header Fields Too Large";
+    default:
+        return "Service Unavailable";
+    }
+}
+
+struct Reply {
+    int status = 200;
+    QByteArray type;
+    QByteArray body;
+};
+
+Reply failure(int status) {
+    return {status, "text/plain; charset=utf-8",
+            QByteArray::number(status) + ' ' + reason(status) + '\n'};
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QTimer* deadline(QTcpSocket* socket) {
+    return socket->findChild<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+// Minutes of history asked for: 1 to 60, all 60 when not given; 0 for anything else.
+int minutesAsked(const QString& query) {
+    const QUrlQuery fields(query);
+    if (query.isEmpty())
+        return Station::kHistoryMinutes;
+    bool ok = false;
+    const int minutes = fields.queryItemValue(QStringLiteral("minutes")).toInt(&ok);
+    const bool only = fields.queryItems().size() == 1;
+    return ok && only && minutes >= 1 && minutes <= Station::kHistoryMinutes ? minutes : 0;
+}
+
+} // namespace
+
+Server::Server(Station& station, QObject* parent)
+    : QObject(parent), station_(station),
+      live_(QStringLiteral("Vorlan Wattmeter"), QWebSocketServer::NonSecureMode) {
+    chartScript_ = readFile(kChartFolder + QStringLiteral("dygraph.min.js"));
+    chartStyle_ = readFile(kChartFolder + QStringLiteral("dygraph.min.css"));
+    connect(&tcp_, &QTcpServer::newConnection, this, &Server::accept);
+    connect(&live_, &QWebSocketServer::newConnection, this, [this] {
+        while (QWebSocket* client = live_.nextPendingConnection())
+            goLive(client);
+    });
+    // Reports come in bursts (a scan's readings and alarms): one update per burst.
+    connect(&station_, &Station::changed, this, [this] {
+        if (!std::exchange(pushDue_, true))
+            QTimer::singleShot(0, this, &Server::push);
+    });
+}
+
+Server::~Server() {
+    // The connections go after the lists that their handlers keep them in.
+    for (QTcpSocket* socket : std::as_const(waiting_))
+        socket->disconnect(this);
+    for (QWebSocket* client : std::as_const(clients_))
+        client->disconnect(this);
+}
+
+bool Server::listen(const QHostAddress& address, quint16 port, QString* error) {
+    if (tcp_.listen(address, port))
+        return true;
+    *error = tcp_.errorString();
+    return false;
+}
+
+void Server::accept() {
+    while (QTcpSocket* socket = tcp_.nextPendingConnection()) {
+        if (waiting_.size() + clients_.size() >= kMaxConnections && !waiting_.isEmpty())
+            waiting_.takeFirst()->abort();
+        if (waiting_.size() + clients_.size() >= kMaxConnections) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        waiting_ << socket;
+        // Reading stops at a head's worth: a longer head is refused from what is buffered.
+        socket->setReadBufferSize(kMaxHead + 1);
+        auto* timer = new QTimer(socket);
+        timer->setSingleShot(true);
+        timer->start(kDeadlineMs);
+        connect(timer, &QTimer::timeout, socket, &QTcpSocket::abort);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
+            deadline(socket)->start(kDeadlineMs);
+            serve(socket);
+        });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            waiting_.removeOne(socket);
+            socket->deleteLater();
+        });
+    }
+}
+
+void Server::serve(QTcpSocket* socket) {
+    // One request at a time, and none while the answers to earlier ones pile up unread.
+    while (socket->state() == QAbstractSocket::ConnectedState &&
+           socket->bytesToWrite() < kMaxBacklog / 2) {
+        const QByteArray received = socket->peek(kMaxHead + 1);
+        const RequestHead head =
+            readRequestHead({received.constData(), std::size_t(received.size())});
+        if (head.status == RequestHead::Incomplete)
+            return;
+        if (head.status == RequestHead::Complete && wantsLive(head))
+            return upgrade(socket); // the WebSocket server reads the request itself
+        socket->skip(qint64(head.length));
+        answer(socket, head);
+        if (head.status != RequestHead::Complete || head.close)
+            return;
+    }
+}
+
+void Server::answer(QTcpSocket* socket, const RequestHead& head) {
+    const QByteArray target(head.target.data(), qsizetype(head.target.size()));
+    const QByteArray path = target.split('?').first();
+    const QString query = QString::fromLatin1(target.mid(path.size() + 1));
+    const bool get = head.method == "GET" || head.method == "HEAD";
+    const std::map<RequestHead::Status, int> refusals{{RequestHead::BadRequest, 400},
+                                                      {RequestHead::UriTooLong, 414},
+                                                      {RequestHead::TooLarge, 431}};
+    Reply reply;
+    bool close = head.close;
+    if (head.status != RequestHead::Complete) {
+        reply = failure(refusals.at(head.status));
+    } else if (!hostAllowed(head.host, allowedNames_)) {
+        reply = failure(403);
+    } else if (!get) {
+        reply = failure(405);
+    } else if (head.hasBody) {
+        reply = failure(400);
+    } else if (path == "/" || path == "/index.html") {
+        reply = {200, "text/html; charset=utf-8", readFile(":/dashboard/page/index.html")};
+    } else if (path == "/app.js") {
+        reply = {200, "text/javascript; charset=utf-8", readFile(":/dashboard/page/app.js")};
+    } else if (path == "/style.css") {
+        reply = {200, "text/css; charset=utf-8", readFile(":/dashboard/page/style.css")};
+    } else if (path == "/dygraph.min.js" && !chartScript_.isEmpty()) {
+        reply = {200, "text/javascript; charset=utf-8", chartScript_};
+    } else if (path == "/dygraph.min.css" && !chartStyle_.isEmpty()) {
+        reply = {200, "text/css; charset=utf-8", chartStyle_};
+    } else if (path == "/api/readings") {
+        reply = {200, "application/json", station_.stateJson()};
+    } else if (path == "/api/history") {
+        const int minutes = minutesAsked(query);
+        reply =
+            minutes ? Reply{200, "application/json", station_.historyJson(minutes)} : failure(400);
+    } else if (path == "/live" && head.websocket) {
+        reply = failure(403); // another site's page, or too many live pages already
+    } else if (path == "/metrics") {
+        reply = {200, "text/plain; version=0.0.4; charset=utf-8", station_.metrics()};
+    } else {
+        reply = failure(404);
+    }
+    // After a refusal the rest of what the client sent cannot be trusted to be a request.
+    close = close || (reply.status >= 400 && reply.status != 404);
+    QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reason(reply.status) +
+                     "\r\nContent-Type: " + reply.type +
+                     "\r\nContent-Length: " + QByteArray::number(reply.body.size()) + "\r\n" +
+                     kSecurityHeaders;
+    if (reply.status == 405)
+        out += "Allow: GET, HEAD\r\n";
+    out += close ? "Connection: close\r\n\r\n" : "\r\n";
+    if (head.method != "HEAD")
+        out += reply.body;
+    socket->write(out);
+    deadline(socket)->start(kDeadlineMs);
+    if (close)
+        socket->disconnectFromHost();
+}
+
+bool Server::wantsLive(const RequestHead& head) const {
+    // Any site's page may open a WebSocket to us: only our own page's origin may have one.
+    const QByteArray origin(head.origin.data(), qsizetype(head.origin.size()));
+    const QByteArray host(head.host.data(), qsizetype(head.host.size()));
+    const bool sameOrigin = origin.isEmpty() ||
+                            origin.compare("http://" + host, Qt::CaseInsensitive) == 0 ||
+                            origin.compare("https://" + host, Qt::CaseInsensitive) == 0;
+    return head.websocket && head.target == "/live" && sameOrigin &&
+           hostAllowed(head.host, allowedNames_) && clients_.size() < kMaxLive;
+}
+
+void Server::upgrade(QTcpSocket* socket) {
+    waiting_.removeOne(socket);
+    socket->disconnect(this);
+    delete deadline(socket);
+    socket->setReadBufferSize(64 * 1024);
+    live_.handleConnection(socket);
+}
+
+void Server::goLive(QWebSocket* client) {
+    client->setParent(this);
+    // The page sends nothing; anything larger than a close frame is not ours.
+    client->setMaxAllowedIncomingFrameSize(1024);
+    client->setMaxAllowedIncomingMessageSize(1024);
+    clients_ << client;
+    connect(client, &QWebSocket::disconnected, this, [this, client] {
+        clients_.removeOne(client);
+        client->deleteLater();
+    });
+    client->sendTextMessage(QString::fromUtf8(station_.stateJson()));
+}
+
+void Server::push() {
+    pushDue_ = false;
+    if (clients_.isEmpty())
+        return;
+    const QString state = QString::fromUtf8(station_.stateJson());
+    const QList<QWebSocket*> clients = clients_; // an abort takes its client off the list
+    for (QWebSocket* client : clients) {
+        // A page that stopped reading is dropped rather than buffered for.
+        if (client->bytesToWrite() > kMaxBacklog / 4)
+            client->abort();
+        else
+            client->sendTextMessage(state);
+    }
+}
+
+} // namespace dashboard

@@ -1,0 +1,55 @@
+// The dashboard's web server, inside the program's event loop: the live page and its files, the
+// current state and history as JSON, the metrics, and the live updates over a WebSocket. It only
+// reads the station; nothing it serves changes the amplifier or the program.
+#pragma once
+
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QTcpServer>
+#include <QWebSocketServer>
+
+class QTcpSocket;
+class QWebSocket;
+
+namespace dashboard {
+
+class Station;
+struct RequestHead;
+
+class Server : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kMaxConnections = 400;    // beyond it the oldest waiting one is dropped
+    static constexpr int kMaxLive = 200;           // live pages at once
+    static constexpr int kDeadlineMs = 10000;      // for a whole request head, or any progress
+    static constexpr qint64 kMaxBacklog = 1 << 20; // unsent bytes before a client is dropped
+
+    explicit Server(Station& station, QObject* parent = nullptr);
+    ~Server() override;
+
+    // Host names besides IP literals and localhost that requests may give, comma-separated.
+    void setAllowedNames(const QString& names) { allowedNames_ = names.toStdString(); }
+    bool listen(const QHostAddress& address, quint16 port, QString* error);
+    quint16 port() const { return tcp_.serverPort(); }
+
+private:
+    void accept();
+    void serve(QTcpSocket* socket);
+    void answer(QTcpSocket* socket, const RequestHead& head);
+    bool wantsLive(const RequestHead& head) const; // a WebSocket request we take
+    void upgrade(QTcpSocket* socket);
+    void goLive(QWebSocket* client);
+    void push();
+
+    Station& station_;
+    QTcpServer tcp_;
+    QWebSocketServer live_;
+    std::string allowedNames_;
+    QList<QTcpSocket*> waiting_; // HTTP connections, oldest first
+    QList<QWebSocket*> clients_;
+    QByteArray chartScript_, chartStyle_; // from the libjs-dygraphs package, when installed
+    bool pushDue_ = false;
+};
+
+} // namespace dashboard

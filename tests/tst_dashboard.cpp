@@ -1,0 +1,333 @@
+// The dashboard: what it serves of what the window shows, what it refuses, a real browser on its
+// page and a real Prometheus on its metrics while the simulator plays the amplifier, and bad and
+// slow clients that change nothing for the window or for good clients.
+#include "dashboard/server.h"
+#include "dashboard/station.h"
+#include "support/pty.h"
+#include "support/window_fixture.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QWebSocket>
+
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// The whole answer to one request on a connection of its own.
+QByteArray ask(quint16 port, const QByteArray& request) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    socket.write(request);
+    QByteArray answer;
+    (void)QTest::qWaitFor([&] {
+        answer += socket.readAll();
+        return socket.state() == QAbstractSocket::UnconnectedState;
+    });
+    return answer + socket.readAll();
+}
+
+QByteArray get(quint16 port, const QByteArray& target, const QByteArray& host = "127.0.0.1") {
+    return ask(port,
+               "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n");
+}
+
+QJsonDocument body(const QByteArray& answer) {
+    return QJsonDocument::fromJson(answer.mid(answer.indexOf("\r\n\r\n") + 4));
+}
+
+// A socket that Qt never reads from: a client that does only what the test makes it do.
+int rawClient(quint16 port, const QByteArray& send = {}) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0 ||
+        ::send(fd, send.constData(), std::size_t(send.size()), MSG_NOSIGNAL) != send.size())
+        qFatal("cannot reach the dashboard");
+    return fd;
+}
+
+// Chromium, headless, on one page, driven through its DevTools protocol.
+struct Browser {
+    QTemporaryDir profile;
+    QProcess chromium;
+    QWebSocket devtools;
+    int calls = 0;
+
+    bool open(const QString& url) {
+        chromium.start("chromium",
+                       {"--headless=new", "--no-sandbox", "--remote-debugging-port=0",
+                        "--user-data-dir=" + profile.path(), "--window-size=1000,1300", url});
+        QByteArray said;
+        const QRegularExpression listening("DevTools listening on ws://127.0.0.1:(\\d+)/");
+        QRegularExpressionMatch match;
+        if (!QTest::qWaitFor(
+                [&] {
+                    return (match = listening.match(said += chromium.readAllStandardError()))
+                        .hasMatch();
+                },
+                30000))
+            return false;
+        const auto port = quint16(match.captured(1).toUInt());
+        for (const QJsonValue target :
+             body(get(port, "/json/list", "127.0.0.1:" + QByteArray::number(port))).array())
+            if (target["type"] == "page" && target["url"] == url)
+                devtools.open(QUrl(target["webSocketDebuggerUrl"].toString()));
+        return QTest::qWaitFor([&] { return devtools.isValid(); });
+    }
+    // The value of a JavaScript expression on the page.
+    QJsonValue evaluate(const QString& expression) {
+        QJsonValue result;
+        QEventLoop answered;
+        const int id = ++calls;
+        const auto connection = QObject::connect(
+            &devtools, &QWebSocket::textMessageReceived, [&](const QString& message) {
+                const QJsonObject reply = QJsonDocument::fromJson(message.toUtf8()).object();
+                if (reply["id"] == id) {
+                    result = reply["result"]["result"]["value"];
+                    answered.quit();
+                }
+            });
+        const QJsonObject call{
+            {"id", id},
+            {"method", "Runtime.evaluate"},
+            {"params", QJsonObject{{"expression", expression}, {"returnByValue", true}}}};
+        devtools.sendTextMessage(QJsonDocument(call).toJson());
+        QTimer::singleShot(5000, &answered, &QEventLoop::quit);
+        answered.exec();
+        QObject::disconnect(connection);
+        return result;
+    }
+    QString text(const QString& id) {
+        return evaluate("document.getElementById('" + id + "').textContent").toString();
+    }
+};
+
+struct Served {
+    dashboard::Station station;
+    dashboard::Server server{station};
+    quint16 port() { return server.port(); }
+    Served() {
+        QString error;
+        QVERIFY2(server.listen(QHostAddress::LocalHost, 0, &error), qPrintable(error));
+    }
+};
+
+} // namespace
+
+class tst_dashboard : public QObject {
+    Q_OBJECT
+private slots:
+    void servesWhatTheWindowShows();
+    void refusesWhatItDoesNotServe();
+    void badAndSlowClientsChangeNothing();
+    void browserAndPrometheusOnTheSimulator();
+};
+
+void tst_dashboard::servesWhatTheWindowShows() {
+    WindowFixture f;
+    Served s;
+    f.window->setStation(&s.station);
+    QWebSocket page;
+    QStringList pushed;
+    connect(&page, &QWebSocket::textMessageReceived,
+            [&](const QString& state) { pushed << state; });
+    page.open(QUrl(QString("ws://127.0.0.1:%1/live").arg(s.port())));
+    QTRY_COMPARE(pushed.size(), 1);
+    f.part<QAction>("mnuPortsCom3").trigger();
+    f.part<QAction>("mnuPoll1").trigger();
+    f.window->Timer1_Timer(); // the next tick polls
+    QTest::mouseClick(&f.part<QPushButton>("Status"), Qt::LeftButton);
+    f.receiveAndTick("HIGH BAND SELECTED\rFWD: 850 REV: 12\rVSWR: 1.3:1\r"
+                     "CURRENT:  8.12  8.03  8.29  8.05  32.49  \rHIGH VSWR\r");
+    const QJsonObject state = body(get(s.port(), "/api/readings")).object();
+    const QJsonObject expected{{"forward_w", 850}, {"reflected_w", 12}, {"vswr", 1.3},
+                               {"stage1_a", 8.12}, {"stage4_a", 8.05},  {"total_a", 32.49},
+                               {"band", "2m"},     {"port", "COM3"},    {"port_open", true}};
+    for (auto it = expected.begin(); it != expected.end(); ++it)
+        QCOMPARE(state[it.key()], it.value());
+    for (const auto& [key, field] :
+         {std::pair{"forward", "txtForward"}, {"vswr", "txtVSWR"}, {"total", "txtITotal"}})
+        QCOMPARE(state["texts"][key].toString(), f.part<QLineEdit>(field).text());
+    QCOMPARE(state["alarms"][0]["text"], "HIGH VSWR");
+    QVERIFY(QDateTime::fromString(state["time"].toString(), Qt::ISODateWithMs).isValid());
+    QTRY_COMPARE(QJsonDocument::fromJson(pushed.last().toUtf8()).object(),
+                 state); // pushed, not polled for
+    const QJsonArray history = body(get(s.port(), "/api/history?minutes=1"))["readings"].toArray();
+    QVERIFY(history.size() == 1 && history[0]["vswr"] == 1.3);
+
+    const QByteArray metrics = get(s.port(), "/metrics");
+    for (const char* line :
+         {"wattmeter_forward_watts 850\n", "wattmeter_vswr 1.3\n",
+          "wattmeter_stage_current_amperes{stage=\"1\"} 8.12\n", "wattmeter_band{band=\"2m\"} 1\n",
+          "wattmeter_port_up{port=\"COM3\"} 1\n", "wattmeter_alarms_total{alarm=\"HIGH VSWR\"} 1\n",
+          "wattmeter_polls_total 1\n", "wattmeter_commands_sent_total{command=\"STATUS\"} 1\n"})
+        QVERIFY2(metrics.contains(line), line);
+    QProcess promtool;
+    promtool.start("promtool", {"check", "metrics"});
+    promtool.write(metrics.mid(metrics.indexOf("\r\n\r\n") + 4));
+    promtool.closeWriteChannel();
+    QVERIFY(promtool.waitForFinished());
+    QVERIFY2(promtool.exitCode() == 0, promtool.readAll());
+}
+
+void tst_dashboard::refusesWhatItDoesNotServe() {
+    Served s;
+    s.server.setAllowedNames("shack.lan");
+    const QByteArray request = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    const std::pair<QByteArray, QByteArray> cases[] = {
+        {"HEAD /metrics HTTP/1.1\r\nHost: localhost:8080\r\nConnection: close\r\n\r\n", "200"},
+        {"GET /api/history?minutes=60 HTTP/1.0\r\nHost: [::1]:8080\r\n\r\n", "200"},
+        {"GET / HTTP/1.1\r\nHost: 192.168.1.20:8080\r\nConnection: close\r\n\r\n",
+         "200"}, // a phone on the LAN
+        {"GET / HTTP/1.1\r\nHost: SHACK.lan:8080\r\nConnection: close\r\n\r\n", "200"},
+        {"GET / HTTP/1.1\r\nHost: evil.example\r\n\r\n", "403"}, // DNS rebinding
+        {"GET / HTTP/1.1\r\nHost: 127.0.0.1.evil.example\r\n\r\n", "403"},
+        {"GET /live HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nOrigin: "
+         "http://evil.example\r\n\r\n",
+         "403"},
+        {"POST /api/readings HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 2\r\n\r\n{}", "405"},
+        {"DELETE / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", "405"},
+        {"GET /../../etc/passwd HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", "404"},
+        {"GET /api/history?minutes=61 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", "400"},
+        {"GET /api/history?minutes=5&x=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", "400"},
+        {"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 3\r\n\r\nabc", "400"},
+        {"GET / HTTP/1.1\r\n\r\n", "400"},
+        {"GET / HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n", "400"},
+        {"GET / HTTP/2.0\r\nHost: 127.0.0.1\r\n\r\n", "400"},
+        {"GARBAGE\r\n\r\n", "400"},
+        {"GET /" + QByteArray(3000, 'a') + " HTTP/1.1\r\n", "414"},
+        {"GET / HTTP/1.1\r\nX: " + QByteArray(9000, 'a') + "\r\n\r\n", "431"}};
+    for (const auto& [sent, status] : cases) {
+        const QByteArray answer = ask(s.port(), sent);
+        QVERIFY2(answer.startsWith("HTTP/1.1 " + status), sent.left(80) + "\n" + answer.left(200));
+        QVERIFY(answer.contains("Content-Security-Policy: default-src 'none'"));
+        QVERIFY(answer.contains(" 405 ") == answer.contains("Allow: GET, HEAD"));
+    }
+    QVERIFY(ask(s.port(), "HEAD / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n")
+                .endsWith("\r\n\r\n"));
+    // Two requests at once on a connection that stays open: two answers.
+    QTcpSocket keptOpen;
+    keptOpen.connectToHost(QHostAddress::LocalHost, s.port());
+    keptOpen.write(request + request);
+    QByteArray answers;
+    QTRY_COMPARE((answers += keptOpen.readAll()).count("HTTP/1.1 200"), 2);
+}
+
+void tst_dashboard::badAndSlowClientsChangeNothing() {
+    WindowFixture f;
+    Served s;
+    f.window->setStation(&s.station);
+    rlimit files{};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = std::max<rlim_t>(files.rlim_cur, std::min<rlim_t>(files.rlim_max, 4096));
+    ::setrlimit(RLIMIT_NOFILE, &files);
+    const int before = residentMegabytes();
+    QList<int> clients;
+    // A page that never reads its updates, then a thousand idle connections, a megabyte of
+    // header and a client that sends a byte a second.
+    clients << rawClient(s.port(),
+                         "GET /live HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                         "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                         "Sec-WebSocket-Version: 13\r\n\r\n");
+    for (int i = 0; i < 1000; ++i) {
+        clients << rawClient(s.port());
+        QCoreApplication::processEvents(); // the server accepts as they come
+    }
+    clients << rawClient(s.port(), "GET / HTTP/1.1\r\nX: " + QByteArray(1 << 20, 'a'));
+    const int slow = rawClient(s.port(), "G");
+    clients << slow;
+    QElapsedTimer since;
+    qint64 worstGap = 0;
+    for (int turn = 0; turn < 3000; ++turn) {
+        since.start();
+        // An alarm flood: every tick pushes the whole state to the page that does not read.
+        f.receiveAndTick("FWD: 850 REV: 12\rHIGH VSWR\r");
+        if (turn % 1000 == 0)
+            QVERIFY(::send(slow, "E", 1, MSG_NOSIGNAL) == 1);
+        QCoreApplication::processEvents();
+        worstGap = std::max(worstGap, since.elapsed());
+        if (turn % 300 == 0)
+            QVERIFY(get(s.port(), "/api/readings").startsWith("HTTP/1.1 200"));
+    }
+    QVERIFY2(worstGap < 100, qPrintable(QString::number(worstGap)));
+    QVERIFY(residentMegabytes() - before < 10);
+    // The page that does not read has been dropped: what it was sent ends in an end of stream.
+    const timeval wait{2, 0};
+    ::setsockopt(clients[0], SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    char buffer[65536];
+    while (::recv(clients[0], buffer, sizeof buffer, 0) > 0) {
+    }
+    QCOMPARE(::recv(clients[0], buffer, sizeof buffer, 0), 0);
+    for (const int fd : clients)
+        ::close(fd);
+    QVERIFY(get(s.port(), "/api/readings").startsWith("HTTP/1.1 200"));
+}
+
+void tst_dashboard::browserAndPrometheusOnTheSimulator() {
+    LiveWindow live;
+    Served s;
+    live.window->setStation(&s.station);
+    QVERIFY(live.loadWithSimulator());
+    live.part<QAction>("mnuPoll1").trigger();
+    QSet<double> forward; // every forward power the window showed
+    connect(&live.part<QLineEdit>("txtForward"), &QLineEdit::textChanged,
+            [&](const QString& text) { forward << text.toDouble(); });
+    const QString url = QString("http://127.0.0.1:%1/").arg(s.port());
+    Browser browser;
+    QVERIFY(browser.open(url));
+    const char* fields[][2] = {
+        {"forward", "txtForward"}, {"reflected", "txtReflected"}, {"vswr", "txtVSWR"}};
+    QTRY_VERIFY_WITH_TIMEOUT(!live.part<QLineEdit>("txtForward").text().isEmpty(), 10000);
+    for (const auto& [id, name] : fields)
+        QTRY_COMPARE(browser.text(id), live.part<QLineEdit>(name).text());
+    live.tellSimulator("vswr");
+    QTRY_VERIFY_WITH_TIMEOUT(
+        live.part<QPlainTextEdit>("txtAlarms").toPlainText().contains("HIGH VSWR"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(browser.text("alarms").contains("HIGH VSWR"), 1000);
+    QTRY_VERIFY(browser.evaluate("+document.getElementById('chart').dataset.points").toInt() > 0);
+
+    // Prometheus scrapes the metrics every second; what it stored is what the window showed.
+    QTemporaryDir data;
+    QFile config(data.filePath("prometheus.yml"));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write(QString("global: {scrape_interval: 1s}\nscrape_configs:\n  - job_name: wattmeter\n"
+                         "    static_configs: [{targets: ['127.0.0.1:%1']}]\n")
+                     .arg(s.port())
+                     .toUtf8());
+    config.close();
+    QTcpServer spare;
+    QVERIFY(spare.listen(QHostAddress::LocalHost));
+    const quint16 prometheusPort = spare.serverPort();
+    spare.close();
+    QProcess prometheus;
+    prometheus.start("prometheus",
+                     {"--config.file=" + config.fileName(),
+                      "--storage.tsdb.path=" + data.filePath("data"),
+                      QString("--web.listen-address=127.0.0.1:%1").arg(prometheusPort)});
+    QJsonArray result;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !(result = body(get(prometheusPort,
+                            "/api/v1/query?query=wattmeter_forward_watts"))["data"]["result"]
+                       .toArray())
+             .isEmpty(),
+        20000);
+    QVERIFY(
+        forward.contains(result.first().toObject()["value"].toArray()[1].toString().toDouble()));
+}
+
+QTEST_MAIN(tst_dashboard)
+#include "tst_dashboard.moc"
