@@ -141,7 +141,7 @@ void Server::accept() {
 void Server::serve(QTcpSocket* socket) {
     // One request at a time, and none while the answers to earlier ones pile up unread.
     while (socket->state() == QAbstractSocket::ConnectedState &&
-           socket->bytesToWrite() < kMaxBacklog / 2) {
+           socket->bytesToWrite() < kMaxBacklog) {
         const QByteArray received = socket->peek(kMaxHead + 1);
         const RequestHead head =
             readRequestHead({received.constData(), std::size_t(received.size())});
@@ -164,6 +164,9 @@ void Server::answer(QTcpSocket* socket, const RequestHead& head) {
     const std::map<RequestHead::Status, int> refusals{{RequestHead::BadRequest, 400},
                                                       {RequestHead::UriTooLong, 414},
                                                       {RequestHead::TooLarge, 431}};
+    qint64 backlogs = 0;
+    for (const QTcpSocket* other : std::as_const(waiting_))
+        backlogs += other->bytesToWrite();
     Reply reply;
     bool close = head.close;
     if (head.status != RequestHead::Complete) {
@@ -172,6 +175,8 @@ void Server::answer(QTcpSocket* socket, const RequestHead& head) {
         reply = failure(403);
     } else if (!get) {
         reply = failure(405);
+    } else if (backlogs >= kMaxBacklogs) {
+        reply = failure(503); // answers that clients have not taken already fill the budget
     } else if (head.hasBody) {
         reply = failure(400);
     } else if (path == "/" || path == "/index.html") {
@@ -254,7 +259,7 @@ void Server::push() {
     const QList<QWebSocket*> clients = clients_; // an abort takes its client off the list
     for (QWebSocket* client : clients) {
         // A page that stopped reading is dropped rather than buffered for.
-        if (client->bytesToWrite() > kMaxBacklog / 4)
+        if (client->bytesToWrite() > kMaxLiveBacklog)
             client->abort();
         else
             client->sendTextMessage(state);

@@ -20,10 +20,14 @@ struct RequestHead;
 class Server : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kMaxConnections = 400;    // beyond it the oldest waiting one is dropped
-    static constexpr int kMaxLive = 200;           // live pages at once
-    static constexpr int kDeadlineMs = 10000;      // for a whole request head, or any progress
-    static constexpr qint64 kMaxBacklog = 1 << 20; // unsent bytes before a client is dropped
+    static constexpr int kMaxConnections = 400; // beyond it the oldest waiting one is dropped
+    static constexpr int kMaxLive = 200;        // live pages at once
+    static constexpr int kDeadlineMs = 10000;   // for a whole request head, or any progress
+    // Unsent bytes: a connection takes no new request beyond the first figure, and while all of
+    // them together hold the second every request gets a 503; a page is dropped beyond the third.
+    static constexpr qint64 kMaxBacklog = 512 * 1024;
+    static constexpr qint64 kMaxBacklogs = 8 << 20;
+    static constexpr qint64 kMaxLiveBacklog = 128 * 1024;
 
     explicit Server(Station& station, QObject* parent = nullptr);
     ~Server() override;
