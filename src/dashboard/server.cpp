@@ -45,11 +45,7 @@ QByteArray reason(int status) {
     }
 }
 
-struct Reply {
-    int status = 200;
-    QByteArray type;
-    QByteArray body;
-};
+using Reply = Server::Reply;
 
 Reply failure(int status) {
     return {status, "text/plain; charset=utf-8",
@@ -81,8 +77,18 @@ int minutesAsked(const QString& query) {
 Server::Server(Station& station, QObject* parent)
     : QObject(parent), station_(station),
       live_(QStringLiteral("Vorlan Wattmeter"), QWebSocketServer::NonSecureMode) {
-    chartScript_ = readFile(kChartFolder + QStringLiteral("dygraph.min.js"));
-    chartStyle_ = readFile(kChartFolder + QStringLiteral("dygraph.min.css"));
+    // The files, read once; the chart's only when its package is installed.
+    const QByteArray html = "text/html; charset=utf-8", script = "text/javascript; charset=utf-8",
+                     style = "text/css; charset=utf-8";
+    for (const auto& [path, type, file] :
+         {std::tuple{"/", html, QStringLiteral(":/dashboard/page/index.html")},
+          {"/index.html", html, QStringLiteral(":/dashboard/page/index.html")},
+          {"/app.js", script, QStringLiteral(":/dashboard/page/app.js")},
+          {"/style.css", style, QStringLiteral(":/dashboard/page/style.css")},
+          {"/dygraph.min.js", script, kChartFolder + QStringLiteral("dygraph.min.js")},
+          {"/dygraph.min.css", style, kChartFolder + QStringLiteral("dygraph.min.css")}})
+        if (const QByteArray content = readFile(file); !content.isEmpty())
+            files_.insert(path, {200, type, content});
     connect(&tcp_, &QTcpServer::newConnection, this, &Server::accept);
     connect(&live_, &QWebSocketServer::newConnection, this, [this] {
         while (QWebSocket* client = live_.nextPendingConnection())
@@ -179,16 +185,8 @@ void Server::answer(QTcpSocket* socket, const RequestHead& head) {
         reply = failure(503); // answers that clients have not taken already fill the budget
     } else if (head.hasBody) {
         reply = failure(400);
-    } else if (path == "/" || path == "/index.html") {
-        reply = {200, "text/html; charset=utf-8", readFile(":/dashboard/page/index.html")};
-    } else if (path == "/app.js") {
-        reply = {200, "text/javascript; charset=utf-8", readFile(":/dashboard/page/app.js")};
-    } else if (path == "/style.css") {
-        reply = {200, "text/css; charset=utf-8", readFile(":/dashboard/page/style.css")};
-    } else if (path == "/dygraph.min.js" && !chartScript_.isEmpty()) {
-        reply = {200, "text/javascript; charset=utf-8", chartScript_};
-    } else if (path == "/dygraph.min.css" && !chartStyle_.isEmpty()) {
-        reply = {200, "text/css; charset=utf-8", chartStyle_};
+    } else if (files_.contains(path)) {
+        reply = files_.value(path);
     } else if (path == "/api/readings") {
         reply = {200, "application/json", station_.stateJson()};
     } else if (path == "/api/history") {

@@ -3,6 +3,7 @@
 // reads the station; nothing it serves changes the amplifier or the program.
 #pragma once
 
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -29,6 +30,12 @@ public:
     static constexpr qint64 kMaxBacklogs = 8 << 20;
     static constexpr qint64 kMaxLiveBacklog = 128 * 1024;
 
+    struct Reply {
+        int status = 200;
+        QByteArray type;
+        QByteArray body;
+    };
+
     explicit Server(Station& station, QObject* parent = nullptr);
     ~Server() override;
 
@@ -52,7 +59,7 @@ private:
     std::string allowedNames_;
     QList<QTcpSocket*> waiting_; // HTTP connections, oldest first
     QList<QWebSocket*> clients_;
-    QByteArray chartScript_, chartStyle_; // from the libjs-dygraphs package, when installed
+    QHash<QByteArray, Reply> files_; // the page's, and the chart library's from its package
     bool pushDue_ = false;
 };
 

@@ -133,21 +133,21 @@ QByteArray Station::metrics() const {
     const auto sample = [&](const QString& series, const QString& value) {
         out += series + ' ' + value + '\n';
     };
-    const auto reading = [&](const char* name, std::size_t display, const char* help,
-                             const QString& series = {}) {
-        if (series.isEmpty())
-            family(name, "gauge", help);
-        if (const auto value = number(displays_[display]))
-            sample(series.isEmpty() ? QString(name) : series, shortest(*value));
+    // A gauge of readings: each series with its labels and the display it reads.
+    const auto readings = [&](const char* name, const char* help,
+                              std::initializer_list<std::pair<const char*, std::size_t>> series) {
+        family(name, "gauge", help);
+        for (const auto& [labels, display] : series)
+            if (const auto value = number(displays_[display]))
+                sample(name + QString(labels), shortest(*value));
     };
-    reading("wattmeter_forward_watts", 0, "Forward power as last read.");
-    reading("wattmeter_reflected_watts", 1, "Reflected power as last read.");
-    reading("wattmeter_vswr", 2, "Voltage standing wave ratio as last read.");
-    family("wattmeter_stage_current_amperes", "gauge", "Current of each stage as last read.");
-    for (std::size_t stage = 1; stage <= 4; ++stage)
-        reading("", 2 + stage, "",
-                QStringLiteral("wattmeter_stage_current_amperes{stage=\"%1\"}").arg(stage));
-    reading("wattmeter_total_current_amperes", 7, "Total current as last read.");
+    readings("wattmeter_forward_watts", "Forward power as last read.", {{"", 0}});
+    readings("wattmeter_reflected_watts", "Reflected power as last read.", {{"", 1}});
+    readings("wattmeter_vswr", "Voltage standing wave ratio as last read.", {{"", 2}});
+    readings(
+        "wattmeter_stage_current_amperes", "Current of each stage as last read.",
+        {{"{stage=\"1\"}", 3}, {"{stage=\"2\"}", 4}, {"{stage=\"3\"}", 5}, {"{stage=\"4\"}", 6}});
+    readings("wattmeter_total_current_amperes", "Total current as last read.", {{"", 7}});
     family("wattmeter_band", "gauge", "1 for the band the amplifier reported, 0 for the other.");
     if (high_) {
         sample("wattmeter_band{band=\"2m\"}", *high_ ? "1" : "0");
