@@ -39,6 +39,13 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+wait_for() { # command...: tries it for 10 s
+    for _ in $(seq 100); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
 
 live_clients=$BUILD_DIR/bin/live_clients
 if [ ! -x "$live_clients" ]; then
@@ -56,11 +63,7 @@ done
 Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 export DISPLAY=":$display"
-for _ in $(seq 50); do
-    xdpyinfo >/dev/null 2>&1 && break
-    sleep 0.1
-done
-xdpyinfo >/dev/null 2>&1 || { echo "Xvfb did not start." >&2; exit 1; }
+wait_for xdpyinfo >/dev/null 2>&1 || { echo "Xvfb did not start." >&2; exit 1; }
 unset QT_QPA_PLATFORM
 
 # The simulator on COM1 and a settings store that opens it, as in tools/soak.sh.
@@ -69,64 +72,44 @@ mkdir -p "$XDG_CONFIG_HOME/Vorlan Wattmeter"
 printf '[settings]\nport=1\n' >"$XDG_CONFIG_HOME/Vorlan Wattmeter/Vorlan Wattmeter.conf"
 "$BUILD_DIR/bin/wattmeter-sim" --fast --com 1 </dev/null >"$work/sim.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 50); do
-    grep -q '^link ' "$work/sim.log" && break
-    sleep 0.1
-done
-grep -q '^link ' "$work/sim.log" || { cat "$work/sim.log"; echo "simulator did not start" >&2; exit 1; }
+wait_for grep -qs '^link ' "$work/sim.log" || { cat "$work/sim.log"; exit 1; }
 
 "$BUILD_DIR/bin/wattmeter" --serve 0 >/dev/null 2>"$work/app.log" &
 app=$!
 pids+=("$app")
-for _ in $(seq 100); do
-    grep -q 'dashboard at' "$work/app.log" && break
-    sleep 0.1
-done
+wait_for grep -qs 'dashboard at' "$work/app.log" || true
 port=$(sed -n 's|.*dashboard at http://[^/]*:\([0-9]*\)/.*|\1|p' "$work/app.log")
 [ -n "$port" ] || { cat "$work/app.log"; echo "no dashboard line" >&2; exit 1; }
 app_url=http://127.0.0.1:$port
 
 # Polling on through the menus, as in tools/soak.sh: Polling > Enabled, then Include Current.
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Vorlan Amp Wattmeter by Q7ZX$' | head -1)
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Vorlan Amp Wattmeter by Q7ZX$' |
+         head -1)
 sleep 1
 xdotool windowfocus --sync "$window" 2>/dev/null
 for item in e i; do
-    xdotool key alt+o
-    sleep 0.3
-    xdotool key alt+o
-    sleep 0.3
-    xdotool key "$item"
-    sleep 0.5
+    xdotool key alt+o sleep 0.3 key alt+o sleep 0.3 key "$item" sleep 0.5
 done
-reading_time() { curl -s "$app_url/api/readings" | sed -n 's/.*"time":"\([^"]*\)".*/\1/p'; }
-first=$(reading_time)
-polling=
-for _ in $(seq 100); do
-    latest=$(reading_time)
-    [ -n "$latest" ] && [ "$latest" != "$first" ] && { polling=yes; break; }
-    sleep 0.2
-done
-[ -n "$polling" ] || { echo "no new reading: polling was not switched on" >&2; exit 1; }
+has_reading() { curl -s "$app_url/api/readings" | grep -q '"time":"'; }
+wait_for has_reading || { echo "no reading: polling was not switched on" >&2; exit 1; }
+sleep 3 # a few more readings, with the currents
 
 # nginx on a free loopback port, serving files as large as the program's two answers now.
 mkdir -p "$work/www/api"
 chmod go+x "$work" # nginx's workers run as nobody when it is started as root
 curl -s "$app_url/api/readings" >"$work/www/api/readings"
 curl -s "$app_url/metrics" >"$work/www/metrics"
-nginx_port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+nginx_port=$(/usr/bin/python3 -c \
+    'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 cat >"$work/nginx.conf" <<EOF
 worker_processes $NGINX_WORKERS;
 pid $work/nginx.pid;
-error_log $work/nginx-error.log;
 events {}
 http {
     access_log off;
     keepalive_requests 1000000; # the program keeps a connection as long as the client does
-    client_body_temp_path $work/nginx-body;
-    proxy_temp_path $work/nginx-proxy;
-    fastcgi_temp_path $work/nginx-fastcgi;
-    uwsgi_temp_path $work/nginx-uwsgi;
-    scgi_temp_path $work/nginx-scgi;
+    client_body_temp_path $work/t0; proxy_temp_path $work/t1; fastcgi_temp_path $work/t2;
+    uwsgi_temp_path $work/t3; scgi_temp_path $work/t4;
     server {
         listen 127.0.0.1:$nginx_port;
         root $work/www;
@@ -134,13 +117,10 @@ http {
     }
 }
 EOF
-nginx -c "$work/nginx.conf" -g 'daemon off;' &
+nginx -e "$work/nginx-error.log" -c "$work/nginx.conf" -g 'daemon off;' &
 pids+=($!)
-for _ in $(seq 50); do
-    curl -sf "http://127.0.0.1:$nginx_port/metrics" >/dev/null && break
-    sleep 0.1
-done
 nginx_url=http://127.0.0.1:$nginx_port
+wait_for curl -sf -o /dev/null "$nginx_url/metrics" || { echo "nginx did not start" >&2; exit 1; }
 
 rss_mb() { awk '/^VmRSS/ {printf "%.1f", $2 / 1024}' "/proc/$app/status"; }
 
@@ -170,7 +150,7 @@ load() { # url
 
 echo "Dashboard on port $port, nginx ($NGINX_WORKERS workers) on $nginx_port; load average:" \
     "$(cut -d' ' -f1-3 /proc/loadavg)"
-declare -A rps p99 fail ping size
+declare -A rps p99 fail ping size live
 rss_before=$(rss_mb)
 for path in /api/readings /metrics; do
     size[$path]=$(wc -c <"$work/www${path}")
@@ -187,7 +167,6 @@ sleep 1 # the closed connections go at the next turn of the event loop
 rss_after_http=$(rss_mb)
 
 echo "$LIVE_CLIENTS live pages for $LIVE_S s ..."
-declare -A live
 "$live_clients" "ws://127.0.0.1:$port/live" "$LIVE_CLIENTS" "$LIVE_S" >"$work/live" &
 pids+=($!)
 sleep "$((LIVE_S / 2))"
@@ -206,21 +185,20 @@ met() { awk -v v="$1" -v l="$3" -v op="$2" \
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
 growth=$(awk -v a="$rss_before" -v b="$rss_after_http" 'BEGIN {printf "%.1f", b - a}')
 
+row() { printf '| %-40s | %14s | %12s | %-10s | %-4s |\n' "$@"; }
 echo
-printf '| %-40s | %12s | %12s | %-10s | %-4s |\n' figure wattmeter nginx goal met
-printf '| %-40s | %12s | %12s | %-10s | %-4s |\n' --- --- --- --- ---
+row figure wattmeter nginx goal met
+row --- --- --- --- ---
 for path in /api/readings /metrics; do
     r=$(ratio "${rps[app$path]}" "${rps[nginx$path]}")
-    printf '| %-40s | %12s | %12s | %-10s | %-4s |\n' \
-        "$path (${size[$path]} B) requests/s" "${rps[app$path]}" "${rps[nginx$path]}" "" "" \
+    row "$path (${size[$path]} B) requests/s" "${rps[app$path]}" "${rps[nginx$path]}" "" "" \
         "  program/nginx" "${r}x" "" ">= 0.3x" "$(met "$r" '>=' 0.3)" \
         "  99th percentile latency (ms)" "${p99[app$path]}" "${p99[nginx$path]}" "<= 20 ms" \
         "$(met "${p99[app$path]}" '<=' 20)" \
         "  worst ping answer meanwhile (ms)" "${ping[$path]}" "" "<= 100 ms" \
         "$(met "${ping[$path]}" '<=' 100)"
 done
-printf '| %-40s | %12s | %12s | %-10s | %-4s |\n' \
-    "RSS before load (MB)" "$rss_before" "" "" "" \
+row "RSS before load (MB)" "$rss_before" "" "" "" \
     "RSS after wrk (MB)" "$rss_after_http" "" "" "" \
     "  growth (MB)" "$growth" "" "<= 5 MB" "$(met "$growth" '<=' 5)" \
     "RSS with the live pages open (MB)" "$rss_live" "" "" "" \
@@ -228,10 +206,10 @@ printf '| %-40s | %12s | %12s | %-10s | %-4s |\n' \
     "live: readings x pages stayed (delays)" \
     "${live[readings]:-0}x${live[clients]:-0} (${live[delays]:-0})" "" "" "" \
     "  delay, median (ms)" "${live[median]:--}" "" "" "" \
-    "  delay, 99th percentile (ms)" "${live[p99]:--}" "" "<= 100 ms" \
-    "$(met "${live[p99]:-}" '<=' 100)" \
+    "  delay, 99th percentile (ms)" "${live[p99]:--}" "" "<= 100 ms" "$(met "${live[p99]:-}" '<=' 100)" \
     "  delay, max (ms)" "${live[max]:--}" "" "" ""
 for key in "${!fail[@]}"; do
     [ "${fail[$key]}" = - ] || echo "wrk failures on $key: ${fail[$key]//_/ }"
 done
-[ "${live[clients]:-0}" = "$LIVE_CLIENTS" ] || echo "live: only ${live[clients]:-0} of $LIVE_CLIENTS pages stayed connected"
+[ "${live[clients]:-0}" = "$LIVE_CLIENTS" ] ||
+    echo "live: only ${live[clients]:-0} of $LIVE_CLIENTS pages stayed connected"

@@ -24,10 +24,33 @@
 
 namespace {
 
+// What the clients saw, together.
+struct Tally {
+    std::vector<qint64> delays; // milliseconds
+    std::set<QString> readings; // their times
+    int connected = 0;
+    int lost = 0;
+};
+
 struct Client {
     QWebSocket socket;
     bool greeted = false; // the state sent on connect is not a new reading
     QString lastTime;
+
+    void received(const QString& message, Tally& tally) {
+        // The clock first: the parsing is ours, not the program's.
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        const QJsonObject state = QJsonDocument::fromJson(message.toUtf8()).object();
+        const QString time = state.value(QLatin1String("time")).toString();
+        const bool fresh = greeted && !time.isEmpty() && time != lastTime;
+        greeted = true;
+        lastTime = time;
+        if (!fresh)
+            return;
+        const QDateTime reached = QDateTime::fromString(time, Qt::ISODateWithMs);
+        tally.delays.push_back(now - reached.toMSecsSinceEpoch());
+        tally.readings.insert(time);
+    }
 };
 
 // The nearest-rank percentile of sorted values.
@@ -51,44 +74,28 @@ int main(int argc, char* argv[]) {
     const int count = args.value(2, QStringLiteral("100")).toInt();
     const int seconds = args.value(3, QStringLiteral("60")).toInt();
 
+    Tally tally;
     std::vector<std::unique_ptr<Client>> clients;
-    std::vector<qint64> delays;
-    std::set<QString> readings;
-    int connected = 0;
-    int lost = 0;
     for (int i = 0; i < count; ++i) {
         Client* client = clients.emplace_back(std::make_unique<Client>()).get();
-        QObject::connect(&client->socket, &QWebSocket::textMessageReceived,
-                         [&, client](const QString& message) {
-                             // The clock first: the parsing is ours, not the program's.
-                             const qint64 now = QDateTime::currentMSecsSinceEpoch();
-                             const QString time = QJsonDocument::fromJson(message.toUtf8())
-                                                      .object()
-                                                      .value(QLatin1String("time"))
-                                                      .toString();
-                             const bool fresh = client->greeted && !time.isEmpty() &&
-                                                time != client->lastTime;
-                             client->greeted = true;
-                             client->lastTime = time;
-                             if (!fresh)
-                                 return;
-                             const QDateTime reached = QDateTime::fromString(time, Qt::ISODateWithMs);
-                             delays.push_back(now - reached.toMSecsSinceEpoch());
-                             readings.insert(time);
-                         });
-        QObject::connect(&client->socket, &QWebSocket::connected, [&] { ++connected; });
-        QObject::connect(&client->socket, &QWebSocket::disconnected, [&] { ++lost; });
+        QObject::connect(
+            &client->socket, &QWebSocket::textMessageReceived,
+            [&tally, client](const QString& m) { client->received(m, tally); });
+        QObject::connect(
+            &client->socket, &QWebSocket::connected, [&tally] { ++tally.connected; });
+        QObject::connect(&client->socket, &QWebSocket::disconnected, [&tally] { ++tally.lost; });
         client->socket.open(url);
     }
     QTimer::singleShot(seconds * 1000, &application, &QCoreApplication::quit);
     application.exec();
 
-    const int stayed = connected - lost;
     for (auto& client : clients)
-        client->socket.disconnect();
+        client->socket.disconnect(); // their closing is not counted as lost
+    const int stayed = tally.connected - tally.lost;
+    std::vector<qint64>& delays = tally.delays;
     std::sort(delays.begin(), delays.end());
     std::printf("readings=%zu clients=%d delays=%zu median=%lld p99=%lld max=%lld\n",
-                readings.size(), stayed, delays.size(), (long long)percentile(delays, 50),
-                (long long)percentile(delays, 99), (long long)(delays.empty() ? -1 : delays.back()));
+                tally.readings.size(), stayed, delays.size(), (long long)percentile(delays, 50),
+                (long long)percentile(delays, 99), (long long)percentile(delays, 100));
     return stayed == count && !delays.empty() ? 0 : 1;
 }

@@ -15,6 +15,12 @@ const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kInterface = kService;
 constexpr std::size_t kShownKept = 64; // clicks on older ones no longer raise the window
 
+void remember(std::deque<uint>& ids, uint id) {
+    ids.push_back(id);
+    if (ids.size() > kShownKept)
+        ids.pop_front();
+}
+
 } // namespace
 
 std::unique_ptr<DesktopNotifier> DesktopNotifier::start(const QDBusConnection& bus,
@@ -64,17 +70,22 @@ void DesktopNotifier::notify(const QString& time, const QString& text, Urgency u
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
         const QDBusPendingReply<uint> id = *w;
         if (id.isValid()) {
-            shown_.push_back(id.value());
-            if (shown_.size() > kShownKept)
-                shown_.pop_front();
+            remember(shown_, id.value());
+            // A click can overtake the answer that told us the notification's number.
+            if (std::erase(clickedEarly_, id.value()))
+                emit activated();
         }
         w->deleteLater();
     });
 }
 
 void DesktopNotifier::actionInvoked(uint id, const QString& action) {
-    if (action == QLatin1String("default") && std::ranges::find(shown_, id) != shown_.end())
+    if (action != QLatin1String("default"))
+        return;
+    if (std::ranges::find(shown_, id) != shown_.end())
         emit activated();
+    else
+        remember(clickedEarly_, id); // perhaps ours, its number still on the way
 }
 
 void DesktopNotifier::notificationClosed(uint id) {

@@ -46,6 +46,7 @@ private:
     std::chrono::milliseconds interval_{30000};
     QHash<QString, Repeats> repeats_; // by alarm text: a fixed, short list
     std::deque<uint> shown_;          // ours, newest last, the last few only
+    std::deque<uint> clickedEarly_;   // clicked, but not (yet) known as ours
 };
 
 } // namespace app
