@@ -50,6 +50,7 @@ Station::Station(Clock clock)
 }
 
 void Station::readings(const QStringList& displays) {
+    forget();
     for (std::size_t i = 0; i < displays_.size(); ++i)
         displays_[i] = displays.value(qsizetype(i));
     lastReading_ = clock_();
@@ -64,6 +65,7 @@ void Station::readings(const QStringList& displays) {
 }
 
 void Station::alarm(const QString& text) {
+    forget();
     alarms_.push_back({clock_(), text});
     if (alarms_.size() > kAlarmsKept)
         alarms_.pop_front();
@@ -72,21 +74,36 @@ void Station::alarm(const QString& text) {
 }
 
 void Station::band(bool high) {
+    forget();
     high_ = high;
     emit changed();
 }
 
 void Station::port(int n, bool open) {
+    forget();
     port_ = n;
     open_ = open;
     emit changed();
 }
 
+void Station::polled() {
+    forget();
+    ++polls_;
+}
+
 void Station::commandSent(const QString& command) {
+    forget();
     ++commandCounts_[command];
 }
 
+void Station::forget() {
+    stateJson_.clear();
+    metrics_.clear();
+}
+
 QByteArray Station::stateJson() const {
+    if (!stateJson_.isEmpty())
+        return stateJson_;
     QJsonObject state{{"time", lastReading_ < 0 ? QJsonValue() : isoTime(lastReading_)},
                       {"port", port_ ? QStringLiteral("COM%1").arg(port_) : QJsonValue()},
                       {"port_open", open_},
@@ -102,7 +119,7 @@ QByteArray Station::stateJson() const {
          it != alarms_.end(); ++it)
         alarms.append(alarmJson(it->ms, it->text));
     state["alarms"] = alarms;
-    return QJsonDocument(state).toJson(QJsonDocument::Compact);
+    return stateJson_ = QJsonDocument(state).toJson(QJsonDocument::Compact);
 }
 
 QByteArray Station::historyJson(int minutes) const {
@@ -126,6 +143,8 @@ QByteArray Station::historyJson(int minutes) const {
 }
 
 QByteArray Station::metrics() const {
+    if (!metrics_.isEmpty())
+        return metrics_;
     QString out;
     const auto family = [&](const char* name, const char* type, const char* help) {
         out += QStringLiteral("# HELP %1 %2\n# TYPE %1 %3\n").arg(name, help, type);
@@ -172,7 +191,7 @@ QByteArray Station::metrics() const {
     for (auto it = commandCounts_.begin(); it != commandCounts_.end(); ++it)
         sample(QStringLiteral("wattmeter_commands_sent_total{command=\"%1\"}").arg(label(it.key())),
                QString::number(it.value()));
-    return out.toUtf8();
+    return metrics_ = out.toUtf8();
 }
 
 } // namespace dashboard

@@ -32,7 +32,7 @@ public:
     void alarm(const QString& text) override;
     void band(bool high) override;
     void port(int n, bool open) override;
-    void polled() override { ++polls_; }
+    void polled() override;
     void commandSent(const QString& command) override;
 
     // The current state (the page's every update), the readings and alarms of the last minutes
@@ -45,6 +45,8 @@ signals:
     void changed(); // after every report; listeners gather them
 
 private:
+    void forget(); // the texts made of what just changed
+
     struct Sample {
         qint64 ms;
         std::optional<float> forward, reflected, vswr;
@@ -66,6 +68,9 @@ private:
     QMap<QString, quint64> alarmCounts_;
     QMap<QString, quint64> commandCounts_;
     quint64 polls_ = 0;
+    // The current state and the metrics as text, made once per change: every page and scraper
+    // between two changes gets the same bytes.
+    mutable QByteArray stateJson_, metrics_;
 };
 
 } // namespace dashboard
