@@ -130,11 +130,11 @@ void Server::accept() {
         socket->setReadBufferSize(kMaxHead + 1);
         auto* timer = new QTimer(socket);
         timer->setSingleShot(true);
-        timer->start(kDeadlineMs);
+        timer->start(deadlineMs_);
         connect(timer, &QTimer::timeout, socket, &QTcpSocket::abort);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
         connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
-            deadline(socket)->start(kDeadlineMs);
+            deadline(socket)->start(deadlineMs_);
             serve(socket);
         });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
@@ -212,7 +212,7 @@ void Server::answer(QTcpSocket* socket, const RequestHead& head) {
     if (head.method != "HEAD")
         out += reply.body;
     socket->write(out);
-    deadline(socket)->start(kDeadlineMs);
+    deadline(socket)->start(deadlineMs_);
     if (close)
         socket->disconnectFromHost();
 }

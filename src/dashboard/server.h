@@ -23,7 +23,6 @@ class Server : public QObject {
 public:
     static constexpr int kMaxConnections = 400; // beyond it the oldest waiting one is dropped
     static constexpr int kMaxLive = 200;        // live pages at once
-    static constexpr int kDeadlineMs = 10000;   // for a whole request head, or any progress
     // Unsent bytes: a connection takes no new request beyond the first figure, and while all of
     // them together hold the second every request gets a 503; a page is dropped beyond the third.
     static constexpr qint64 kMaxBacklog = 512 * 1024;
@@ -41,6 +40,8 @@ public:
 
     // Host names besides IP literals and localhost that requests may give, comma-separated.
     void setAllowedNames(const QString& names) { allowedNames_ = names.toStdString(); }
+    // How long a connection may take to send a whole request head, or to take any of its answer.
+    void setDeadline(int ms) { deadlineMs_ = ms; }
     bool listen(const QHostAddress& address, quint16 port, QString* error);
     quint16 port() const { return tcp_.serverPort(); }
 
@@ -60,6 +61,7 @@ private:
     QList<QTcpSocket*> waiting_; // HTTP connections, oldest first
     QList<QWebSocket*> clients_;
     QHash<QByteArray, Reply> files_; // the page's, and the chart library's from its package
+    int deadlineMs_ = 10000;
     bool pushDue_ = false;
 };
 
