@@ -216,6 +216,7 @@ void tst_dashboard::refusesWhatItDoesNotServe() {
         {r("GET /", "Host: a\r\nHost: b"), "400"},
         {"GET / HTTP/2.0\r\nHost: 127.0.0.1\r\n\r\n", "400"},
         {"GARBAGE\r\n\r\n", "400"},
+        {r("GET /\x01"), "400"},
         {r("GET /" + QByteArray(3000, 'a')), "414"},
         {r("GET /", "X: " + QByteArray(9000, 'a')), "431"}};
     for (const auto& [sent, status] : cases) {
