@@ -204,6 +204,7 @@ void tst_dashboard::refusesWhatItDoesNotServe() {
         {r("GET /", "Host: SHACK.lan:8080"), "200"},
         {r("GET /", "Host: evil.example"), "403"}, // DNS rebinding
         {r("GET /", "Host: 127.0.0.1.evil.example"), "403"},
+        {r("GET /", "Host: 1a.2.3.4"), "403"},
         {r("GET /live", "Host: 127.0.0.1\r\nUpgrade: websocket\r\nOrigin: http://evil.example"),
          "403"},
         {r("POST /api/readings", "Host: 127.0.0.1\r\nContent-Length: 2") + "{}", "405"},
