@@ -108,8 +108,7 @@ void tst_notifications::noBusNoServiceOrOneThatNeverAnswers() {
                 .contains(*bus ? "no session bus" : "no notification service");
         }));
         QTest::qWait(300); // and says nothing more
-        program.kill();
-        program.waitForFinished();
+        program.kill(), program.waitForFinished();
         QCOMPARE((said + program.readAllStandardError()).count("wattmeter:"), 1);
     }
 
