@@ -9,6 +9,8 @@
 #include <QUrlQuery>
 #include <QWebSocket>
 
+#include <map>
+
 namespace dashboard {
 
 namespace {
@@ -112,7 +114,8 @@ Server::~Server() {
 bool Server::listen(const QHostAddress& address, quint16 port, QString* error) {
     if (tcp_.listen(address, port))
         return true;
-    *error = tcp_.errorString();
+    if (error)
+        *error = tcp_.errorString();
     return false;
 }
 
@@ -167,9 +170,9 @@ void Server::answer(QTcpSocket* socket, const RequestHead& head) {
     const QByteArray path = target.split('?').first();
     const QString query = QString::fromLatin1(target.mid(path.size() + 1));
     const bool get = head.method == "GET" || head.method == "HEAD";
-    const std::map<RequestHead::Status, int> refusals{{RequestHead::BadRequest, 400},
-                                                      {RequestHead::UriTooLong, 414},
-                                                      {RequestHead::TooLarge, 431}};
+    static const std::map<RequestHead::Status, int> refusals{{RequestHead::BadRequest, 400},
+                                                             {RequestHead::UriTooLong, 414},
+                                                             {RequestHead::TooLarge, 431}};
     qint64 backlogs = 0;
     for (const QTcpSocket* other : std::as_const(waiting_))
         backlogs += other->bytesToWrite();

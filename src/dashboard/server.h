@@ -42,7 +42,7 @@ public:
     void setAllowedNames(const QString& names) { allowedNames_ = names.toStdString(); }
     // How long a connection may take to send a whole request head, or to take any of its answer.
     void setDeadline(int ms) { deadlineMs_ = ms; }
-    bool listen(const QHostAddress& address, quint16 port, QString* error);
+    bool listen(const QHostAddress& address, quint16 port, QString* error = nullptr);
     quint16 port() const { return tcp_.serverPort(); }
 
 private:
