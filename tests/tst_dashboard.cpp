@@ -2,7 +2,7 @@
 // page and a real Prometheus on its metrics while the simulator plays the amplifier, and bad and
 // slow clients that change nothing for the window or for good clients.
 #include "dashboard/server.h"
-#include "dashboard/station.h"
+#include "dashboard/station_view.h"
 #include "support/pty.h"
 #include "support/window_fixture.h"
 
@@ -110,10 +110,12 @@ struct Browser {
 };
 
 struct Served {
-    dashboard::Station station;
-    dashboard::Server server{station};
+    dashboard::StationView view;
+    dashboard::Server server{view};
     quint16 port() { return server.port(); }
-    Served() { QVERIFY(server.listen(QHostAddress::LocalHost, 0)); }
+    explicit Served(const app::Station& station) : view(station) {
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    }
 };
 
 } // namespace
@@ -129,8 +131,7 @@ private slots:
 
 void tst_dashboard::servesWhatTheWindowShows() {
     WindowFixture f;
-    Served s;
-    f.window->setStation(&s.station);
+    Served s(f.station);
     f.part<QAction>("mnuPortsCom3").trigger();
     f.part<QAction>("mnuPoll1").trigger();
     f.window->Timer1_Timer(); // the next tick polls
@@ -166,7 +167,8 @@ void tst_dashboard::servesWhatTheWindowShows() {
 }
 
 void tst_dashboard::refusesWhatItDoesNotServe() {
-    Served s;
+    app::Station station;
+    Served s(station);
     s.server.setAllowedNames("shack.lan");
     // A request line with the fields given (the Host by default) and the end of the head.
     const auto r = [](const QByteArray& line, const QByteArray& fields = "Host: 127.0.0.1") {
@@ -212,9 +214,8 @@ void tst_dashboard::refusesWhatItDoesNotServe() {
 
 void tst_dashboard::badAndSlowClientsChangeNothing() {
     WindowFixture f;
-    Served s;
+    Served s(f.station);
     s.server.setDeadline(500);
-    f.window->setStation(&s.station);
     rlimit files{}; // room for both ends of every connection
     ::getrlimit(RLIMIT_NOFILE, &files);
     files.rlim_cur = files.rlim_max;
@@ -262,8 +263,7 @@ void tst_dashboard::badAndSlowClientsChangeNothing() {
 
 void tst_dashboard::browserAndPrometheusOnTheSimulator() {
     LiveWindow live;
-    Served s;
-    live.window->setStation(&s.station);
+    Served s(live.station);
     QVERIFY(live.loadWithSimulator());
     live.part<QAction>("mnuPoll1").trigger();
     QSet<double> forward; // every forward power the window showed

@@ -28,9 +28,14 @@ std::unique_ptr<app::DesktopNotifier> notifier(WindowFixture& fixture) {
     const bool up = QTest::qWaitFor(
         [&] { return bus.interface()->isServiceRegistered("org.freedesktop.Notifications"); });
     auto notifier = up ? app::DesktopNotifier::start(bus, &error) : nullptr;
-    if (notifier)
-        fixture.window->setNotifier(notifier.get());
+    if (notifier) {
+        notifier->follow(fixture.station);
+        QObject::connect(notifier.get(), &app::DesktopNotifier::activated, fixture.window.get(),
+                         &ui::frmWattmeter::bringToFront);
+    }
     fixture.window->setClock([] { return QTime(12, 34, 56); });
+    fixture.station.setClock(
+        [] { return QDateTime(QDate::currentDate(), QTime(12, 34, 56)).toMSecsSinceEpoch(); });
     return notifier;
 }
 

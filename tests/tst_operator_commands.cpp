@@ -36,7 +36,7 @@ void tst_operator_commands::ports() {
 void tst_operator_commands::failedOpenKeepsTheOldMark() {
     WindowFixture f;
     f.window->Form_Load(); // no stored port: no poll period yet
-    auto& timer = f.part<seriallink::IntervalTimer>("Timer1");
+    auto& timer = f.part<app::IntervalTimer>("Timer1");
     f.serial->refusedPorts = {3, 7};
     f.window->mnuPortsCom_Click(3);
     QVERIFY(!timer.ticking());

@@ -92,7 +92,7 @@ void tst_startup::stored() {
     const bool asked = !f.boxes->shown.isEmpty();
     QVERIFY(!asked || f.boxes->shown ==
                           QList<ShownBox>({{"Please select a com port first", 64, "Port error"}}));
-    QCOMPARE(f.part<seriallink::IntervalTimer>("Timer1").ticking(), !asked);
+    QCOMPARE(f.part<app::IntervalTimer>("Timer1").ticking(), !asked);
 }
 
 void tst_startup::unusableStoreLosesValuesNotTheWindow() {

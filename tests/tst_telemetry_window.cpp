@@ -37,7 +37,7 @@ private slots:
 
 void tst_telemetry_window::receiveKeepsRawTextForTheTick() {
     TelemetryFixture f;
-    auto& timer = f.part<seriallink::IntervalTimer>("Timer1");
+    auto& timer = f.part<app::IntervalTimer>("Timer1");
     timer.setInterval(500);
     timer.setEnabled(false);
     QVERIFY(!timer.ticking());

@@ -1,8 +1,13 @@
 #include "desktop_notifier.h"
 
+#include "about.h"
+#include "station.h"
+#include "telemetry/protocol.h"
+
 #include <QDBusConnectionInterface>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDateTime>
 
 #include <algorithm>
 
@@ -46,6 +51,34 @@ DesktopNotifier::DesktopNotifier(const QDBusConnection& bus) : bus_(bus) {
                  SLOT(notificationClosed(uint)));
 }
 
+void DesktopNotifier::follow(const Station& station) {
+    const QString overPower = QString::fromLatin1(telemetry::kOverPower);
+    const auto timeOfDay = [](qint64 ms) {
+        return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss"));
+    };
+    connect(
+        &station, &Station::alarmLogged, this,
+        [this, overPower](const AlarmLine& line) {
+            if (line.text != overPower) // told when its warning opened
+                notify(line.time, line.text, Urgency::Normal);
+        });
+    connect(&station, &Station::overPowerWarningChanged, this,
+            [this, &station, overPower, timeOfDay](bool open) {
+                if (open)
+                    notify(timeOfDay(station.overPowerWarning().since), overPower,
+                           Urgency::Critical);
+            });
+    connect(&station, &Station::portChanged, this, [this, timeOfDay](const PortEvent& event) {
+        const char* what = event.kind == PortEvent::Lost          ? "was lost"
+                           : event.kind == PortEvent::Reopened    ? "is back"
+                           : event.kind == PortEvent::NotReopened ? "cannot be reopened"
+                                                                  : nullptr;
+        if (what)
+            notify(timeOfDay(event.ms), QStringLiteral("COM%1 %2").arg(event.port).arg(what),
+                   Urgency::Normal);
+    });
+}
+
 void DesktopNotifier::notify(const QString& time, const QString& text, Urgency urgency) {
     Repeats& repeats = repeats_[text];
     if (repeats.sinceShown.isValid() && !repeats.sinceShown.hasExpired(interval_.count())) {
@@ -59,7 +92,7 @@ void DesktopNotifier::notify(const QString& time, const QString& text, Urgency u
 
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
-    const QString name = QStringLiteral("Vorlan Wattmeter");
+    const QString name = QString::fromLatin1(kProgramName);
     const QString icon = QStringLiteral("vorlan-wattmeter"); // the icon and the desktop entry
     const QVariantMap hints{{QStringLiteral("urgency"), QVariant::fromValue(uchar(urgency))},
                             {QStringLiteral("desktop-entry"), icon}};

@@ -13,6 +13,8 @@
 
 namespace app {
 
+class Station;
+
 class DesktopNotifier : public QObject {
     Q_OBJECT
 public:
@@ -21,6 +23,10 @@ public:
     // Null, with the reason, when there is no bus or no notification service on it (running,
     // or one the bus would start).
     static std::unique_ptr<DesktopNotifier> start(const QDBusConnection& bus, QString* error);
+
+    // From now on the station's alarm lines, its over-power warning (critical, at once, while
+    // its box waits for the operator at the window), and the port lost, back and not reopened.
+    void follow(const Station& station);
 
     // One notification, "<time> - <text>". The same text goes out at most once an interval; the
     // next one after it says how many were held back: "HIGH VSWR (3 more)".

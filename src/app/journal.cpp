@@ -1,5 +1,7 @@
 #include "journal.h"
 
+#include "station.h"
+
 #include <QDateTime>
 
 namespace app {
@@ -66,27 +68,32 @@ void Journal::write(const char* kind, const QStringList& fields) {
     file_.write(line.toUtf8());
 }
 
-void Journal::reading(const QStringList& displays) {
-    write("reading", displays);
-}
-
-void Journal::alarm(const QString& text) {
-    write("alarm", {text});
-}
-
-void Journal::band(bool high) {
-    write("band", {high ? QStringLiteral("high") : QStringLiteral("low")});
-}
-
-void Journal::sent(const QByteArray& bytes) {
-    write("sent", {QString::fromLatin1(bytes)});
-}
-
-void Journal::port(int n, const QString& what, const QString& detail) {
-    QStringList fields{QStringLiteral("COM%1").arg(n), what};
-    if (!detail.isEmpty())
-        fields << detail;
-    write("port", fields);
+void Journal::follow(const Station& station) {
+    static const char* const kPortEvents[] = {"opened", "failed",   "closed",
+                                              "lost",   "reopened", "not reopened"};
+    connect(
+        &station, &Station::portChanged, this,
+        [this](const PortEvent& event) {
+            QStringList fields{QStringLiteral("COM%1").arg(event.port),
+                               QLatin1String(kPortEvents[event.kind])};
+            if (!event.detail.isEmpty())
+                fields << event.detail;
+            write("port", fields);
+        });
+    connect(&station, &Station::written, this,
+            [this](const QByteArray& bytes) { write("sent", {QString::fromLatin1(bytes)}); });
+    connect(
+        &station, &Station::readingsChanged, this,
+        [this, &station] {
+            const Station::Displays& texts = station.readings().texts;
+            write("reading", QStringList(texts.begin(), texts.end()));
+        });
+    connect(
+        &station, &Station::alarmLogged, this,
+        [this](const AlarmLine& line) { write("alarm", {line.text}); });
+    connect(&station, &Station::bandReported, this, [this](bool high) {
+        write("band", {high ? QStringLiteral("high") : QStringLiteral("low")});
+    });
 }
 
 } // namespace app

@@ -1,13 +1,16 @@
-// The opt-in journal: one CSV line per event, appended to a file and handed to the operating
-// system at once, so a line the program acted on survives the program being killed.
+// The opt-in journal: one CSV line per event of the station, appended to a file and handed to
+// the operating system at once, so a line the program acted on survives the program being killed.
 #pragma once
 
 #include <QFile>
+#include <QObject>
 #include <QStringList>
 
 #include <memory>
 
 namespace app {
+
+class Station;
 
 // Lines as the journal writes them:
 //
@@ -16,16 +19,15 @@ namespace app {
 //   2026-12-06T09:20:03.004Z,band,high
 //   2026-12-06T09:20:04.500Z,sent,POWER\r
 //   2026-12-06T09:20:00.010Z,port,COM1,opened
-class Journal {
+class Journal : public QObject {
+    Q_OBJECT
 public:
     // Opens (creating or appending to) the file; on failure returns null and the reason.
     static std::unique_ptr<Journal> open(const QString& path, QString* error);
 
-    void reading(const QStringList& displays); // forward, reflected, VSWR, I1-I4, total
-    void alarm(const QString& text);
-    void band(bool high);
-    void sent(const QByteArray& bytes);
-    void port(int n, const QString& what, const QString& detail = {});
+    // From now on every reading, alarm, band report, write to the line and port transition that
+    // the station records gets its line.
+    void follow(const Station& station);
 
     // One CSV field as the journal writes it. Text from the line may hold anything: control
     // characters are written as \r, \n, \t, \xNN and a backslash as \\, a field that a

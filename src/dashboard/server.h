@@ -15,7 +15,7 @@ class QWebSocket;
 
 namespace dashboard {
 
-class Station;
+class StationView;
 struct RequestHead;
 
 class Server : public QObject {
@@ -35,7 +35,7 @@ public:
         QByteArray body;
     };
 
-    explicit Server(Station& station, QObject* parent = nullptr);
+    explicit Server(StationView& station, QObject* parent = nullptr);
     ~Server() override;
 
     // Host names besides IP literals and localhost that requests may give, comma-separated.
@@ -54,7 +54,7 @@ private:
     void goLive(QWebSocket* client);
     void push();
 
-    Station& station_;
+    StationView& station_;
     QTcpServer tcp_;
     QWebSocketServer live_;
     std::string allowedNames_;

@@ -5,7 +5,7 @@
 #include <QObject>
 #include <QTimer>
 
-namespace seriallink {
+namespace app {
 
 // A bare QTimer with interval 0 would instead fire on every turn of the event loop.
 class IntervalTimer : public QObject {
@@ -30,4 +30,4 @@ private:
     bool enabled_ = true;
 };
 
-} // namespace seriallink
+} // namespace app

@@ -1,0 +1,55 @@
+#include "station.h"
+
+#include <QDateTime>
+
+namespace app {
+
+Station::Station(Clock clock, QObject* parent)
+    : QObject(parent),
+      clock_(clock ? std::move(clock) : [] { return QDateTime::currentMSecsSinceEpoch(); }) {}
+
+void Station::recordPort(PortEvent::Kind kind, int number, const QString& device,
+                         const QString& detail) {
+    port_.number = number;
+    port_.device = device;
+    port_.open = kind == PortEvent::Opened || kind == PortEvent::Reopened;
+    if (kind == PortEvent::Opened)
+        port_.chosen = number;
+    port_.last = PortEvent{kind, number, detail, now()};
+    emit portChanged(*port_.last);
+}
+
+void Station::recordReadings(const Displays& texts, int forwardBar, int reflectedBar) {
+    readings_ = {texts, forwardBar, reflectedBar, now()};
+    emit readingsChanged();
+}
+
+void Station::recordAlarm(const QString& time, const QString& text) {
+    alarms_.push_back({now(), time, text});
+    if (alarms_.size() > kAlarmsKept)
+        alarms_.pop_front();
+    emit alarmLogged(alarms_.back());
+}
+
+void Station::recordBand(bool high) {
+    highBand_ = high;
+    emit bandReported(high);
+}
+
+void Station::recordOverPowerWarning(bool open) {
+    warning_ = {open, open ? now() : 0};
+    emit overPowerWarningChanged(open);
+}
+
+void Station::recordPolling(bool on, bool currents) {
+    if (polling_.on == on && polling_.currents == currents)
+        return;
+    polling_ = {on, currents};
+    emit pollingChanged();
+}
+
+void Station::recordWrite(const QByteArray& bytes, Origin origin) {
+    emit written(bytes, origin);
+}
+
+} // namespace app
