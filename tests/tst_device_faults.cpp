@@ -60,8 +60,8 @@ void tst_device_faults::deviceVanishesWhileOpen() {
              "once the device is back.");
     QVERIFY(box.style == app::vbExclamation && box.title.isEmpty());
     QCOMPARE(checkedPorts(*live.window), QList<int>{3});
-    // Its return is tst_simulator's (inside the box, polling goes on) and tst_serial_port's (the
-    // same settings, nothing sent of its own, twenty times over).
+    // Its return is tst_simulator's (inside the box, polling goes on) and tst_serial_port's
+    // (twenty returns, each written to, with open files and memory flat).
 }
 
 void tst_device_faults::deviceRefusesToOpen() {

@@ -15,8 +15,8 @@ public:
 
     int interval() const { return interval_; }
     void setInterval(int milliseconds);
-    bool enabled() const { return enabled_; }
     void setEnabled(bool enabled);
+    // Whether a tick will come: what the window's timer rules are about.
     bool ticking() const { return timer_.isActive(); }
 
 signals:
