@@ -146,7 +146,7 @@ int main(int argc, char* argv[]) {
 
     ui::frmWattmeter window(std::make_unique<seriallink::QtSerialComponent>(), station);
     if (notifier)
-        QObject::connect(notifier.get(), &app::DesktopNotifier::activated, &window,
+        QObject::connect(notifier.get(), &app::Notifier::activated, &window,
                          &ui::frmWattmeter::bringToFront);
     window.Form_Load();
     window.show();

@@ -77,6 +77,7 @@ struct Browser {
     QTemporaryDir profile;
     QProcess chromium;
     QWebSocket devtools;
+    int calls = 0;
 
     bool open(const QString& url) {
         const quint16 port = freePort();
@@ -90,18 +91,27 @@ struct Browser {
                 devtools.open(QUrl(target["webSocketDebuggerUrl"].toString()));
         return QTest::qWaitFor([&] { return devtools.isValid(); });
     }
-    // The value of a JavaScript expression on the page, as text. The spy waits in an event loop
-    // of its own: QTest's waiting misses the DevTools replies.
+    // The value of a JavaScript expression on the page, as text: the answer with the call's own
+    // id, not one that a call before it gave up waiting for. The answer is waited for in an
+    // event loop of its own: QTest's waiting misses the DevTools replies.
     QString evaluate(const QString& expression) {
-        QSignalSpy reply(&devtools, &QWebSocket::textMessageReceived);
+        const int id = ++calls;
         const QJsonObject call{
-            {"id", 1},
+            {"id", id},
             {"method", "Runtime.evaluate"},
             {"params", QJsonObject{{"expression", "String(" + expression + ")"}}}};
+        QJsonDocument answer;
+        QEventLoop loop;
+        const auto connection = QObject::connect(
+            &devtools, &QWebSocket::textMessageReceived, &loop, [&](const QString& message) {
+                const QJsonDocument reply = QJsonDocument::fromJson(message.toUtf8());
+                if (reply["id"] == id)
+                    answer = reply, loop.quit();
+            });
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
         devtools.sendTextMessage(QJsonDocument(call).toJson());
-        if (!reply.wait(5000))
-            return {};
-        const auto answer = QJsonDocument::fromJson(reply.first().first().toString().toUtf8());
+        loop.exec();
+        QObject::disconnect(connection);
         return answer["result"]["result"]["value"].toString();
     }
     QString text(const QString& id) {
@@ -125,6 +135,7 @@ class tst_dashboard : public QObject {
 private slots:
     void servesWhatTheWindowShows();
     void refusesWhatItDoesNotServe();
+    void historyKeepsTheLastHour();
     void badAndSlowClientsChangeNothing();
     void browserAndPrometheusOnTheSimulator();
 };
@@ -212,6 +223,29 @@ void tst_dashboard::refusesWhatItDoesNotServe() {
     QTRY_COMPARE((answers += keptOpen.readAll()).count("HTTP/1.1 200"), 2);
 }
 
+void tst_dashboard::historyKeepsTheLastHour() {
+    // Two readings a second for a hour and fifty seconds: the ring keeps the last 7,200, oldest
+    // first, and a shorter history is cut at its start.
+    app::Station station;
+    qint64 now = 1'700'000'000'000;
+    station.setClock([&] { return now; });
+    dashboard::StationView view(station);
+    const int count = int(dashboard::StationView::kHistorySize) + 100;
+    for (int i = 0; i < count; ++i, now += 500)
+        station.recordReadings({QString::number(i)}, 0, 0);
+    now -= 500;
+    const auto history = [&](int minutes) {
+        return QJsonDocument::fromJson(view.historyJson(minutes))["readings"].toArray();
+    };
+    const QJsonArray hour = history(60);
+    QCOMPARE(hour.size(), 7200);
+    for (int k = 0; k < hour.size(); ++k)
+        QCOMPARE(hour[k]["forward_w"].toInt(), 100 + k);
+    const QJsonArray minute = history(1);
+    QCOMPARE(minute.size(), 121);
+    QCOMPARE(minute.first()["forward_w"].toInt(), count - 121);
+}
+
 void tst_dashboard::badAndSlowClientsChangeNothing() {
     WindowFixture f;
     Served s(f.station);
@@ -282,6 +316,11 @@ void tst_dashboard::browserAndPrometheusOnTheSimulator() {
         live.part<QPlainTextEdit>("txtAlarms").toPlainText().contains("HIGH VSWR"), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(browser.text("alarms").contains("HIGH VSWR"), 1000);
     QTRY_VERIFY(browser.evaluate("document.getElementById('chart').dataset.points").toInt() > 0);
+    // The adapter pulled and put back: the port comes back on the page as in the window.
+    live.tellSimulator("vanish");
+    QTRY_COMPARE(browser.text("port"), "COM1 closed");
+    live.tellSimulator("return");
+    QTRY_COMPARE(browser.text("port"), "COM1 open");
 
     // Prometheus scrapes the metrics every second; what it stored is what the window showed.
     QTemporaryDir data;

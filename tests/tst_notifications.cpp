@@ -30,7 +30,7 @@ std::unique_ptr<app::DesktopNotifier> notifier(WindowFixture& fixture) {
     auto notifier = up ? app::DesktopNotifier::start(bus, &error) : nullptr;
     if (notifier) {
         notifier->follow(fixture.station);
-        QObject::connect(notifier.get(), &app::DesktopNotifier::activated, fixture.window.get(),
+        QObject::connect(notifier.get(), &app::Notifier::activated, fixture.window.get(),
                          &ui::frmWattmeter::bringToFront);
     }
     fixture.window->setClock([] { return QTime(12, 34, 56); });
@@ -112,7 +112,7 @@ void tst_notifications::noBusNoServiceOrOneThatNeverAnswers() {
             return (said += program.readAllStandardError())
                 .contains(*bus ? "no session bus" : "no notification service");
         }));
-        QTest::qWait(300); // and says nothing more
+        QTest::qWait(300); // what a second line would take to come: none may
         program.kill(), program.waitForFinished();
         QCOMPARE((said + program.readAllStandardError()).count("wattmeter:"), 1);
     }

@@ -14,7 +14,7 @@ namespace {
 struct TelemetryFixture : WindowFixture {
     TelemetryFixture() {
         window->setClock([] { return QTime(12, 34, 56); });
-        serial->setPortOpen(true);
+        serial->setOpen(true);
     }
     QString text(const char* name) { return part(name).property("text").toString(); }
     int bar(const char* name) { return part<QProgressBar>(name).value(); }

@@ -50,6 +50,8 @@ public:
     int rthreshold = 0;
 
     QByteArray written() const { return outputs.join(); }
+    // Open or closed behind the program's back, as a device that comes or goes.
+    void setOpen(bool open) { open_ = open; }
     // Raises one OnComm with the given event code; with code 2 the text waits in Input.
     void receive(const QByteArray& text, int code = seriallink::comEvReceive) {
         event_ = code;
