@@ -94,6 +94,14 @@ void Journal::follow(const Station& station) {
     connect(&station, &Station::bandReported, this, [this](bool high) {
         write("band", {high ? QStringLiteral("high") : QStringLiteral("low")});
     });
+    // A silence begins, and ends when it is over; a port that closes makes it unknown instead.
+    connect(&station, &Station::amplifierChanged, this, [this, &station](Amplifier before) {
+        const Amplifier now = station.replies().state;
+        if (now == Amplifier::Silent ||
+            (now == Amplifier::Answering && before == Amplifier::Silent))
+            write("amplifier", {now == Amplifier::Silent ? QStringLiteral("silent")
+                                                         : QStringLiteral("answering")});
+    });
 }
 
 } // namespace app

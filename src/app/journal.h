@@ -19,6 +19,7 @@ class Station;
 //   2026-12-06T09:20:03.004Z,band,high
 //   2026-12-06T09:20:04.500Z,sent,POWER\r
 //   2026-12-06T09:20:00.010Z,port,COM1,opened
+//   2026-12-06T09:20:09.500Z,amplifier,silent
 class Journal : public QObject {
     Q_OBJECT
 public:

@@ -33,19 +33,45 @@ void Notifier::follow(const Station& station) {
             notify(timeOfDay(event.ms), QStringLiteral("COM%1 %2").arg(event.port).arg(what),
                    Urgency::Normal);
     });
+    connect(&station, &Station::amplifierChanged, this,
+            [this, &station, timeOfDay](Amplifier before) {
+                const Amplifier now = station.replies().state;
+                const QString port = QStringLiteral("COM%1: ").arg(station.port().number);
+                if (now == Amplifier::Silent)
+                    notify(timeOfDay(station.now()), port + "no reply from the amplifier",
+                           Urgency::Critical);
+                else if (now == Amplifier::Answering && before == Amplifier::Silent)
+                    notify(timeOfDay(station.now()), port + "the amplifier answers again",
+                           Urgency::Normal);
+            });
 }
 
 void Notifier::notify(const QString& time, const QString& text, Urgency urgency) {
     Repeats& repeats = repeats_[text];
-    if (repeats.sinceShown.isValid() && !repeats.sinceShown.hasExpired(interval_.count())) {
+    if (repeats.interval && repeats.interval->isActive()) {
         ++repeats.heldBack;
+        repeats.lastTime = time;
+        repeats.urgency = urgency;
         return;
     }
-    QString body = time + QStringLiteral(" - ") + text;
-    if (repeats.heldBack > 0)
-        body += QStringLiteral(" (%1 more)").arg(std::exchange(repeats.heldBack, 0));
-    repeats.sinceShown.start();
-    show(body, urgency);
+    if (!repeats.interval) {
+        repeats.interval = new QTimer(this);
+        repeats.interval->setSingleShot(true);
+        connect(repeats.interval, &QTimer::timeout, this, [this, text] { intervalEnded(text); });
+    }
+    repeats.interval->start(interval_);
+    show(time + QStringLiteral(" - ") + text, urgency);
+}
+
+void Notifier::intervalEnded(const QString& text) {
+    Repeats& repeats = repeats_[text];
+    if (repeats.heldBack == 0)
+        return;
+    const QString body = QStringLiteral("%1 - %2 (%3 more)")
+                             .arg(repeats.lastTime, text)
+                             .arg(std::exchange(repeats.heldBack, 0));
+    repeats.interval->start(interval_);
+    show(body, repeats.urgency);
 }
 
 } // namespace app

@@ -9,7 +9,11 @@ RecordedSerial::RecordedSerial(std::unique_ptr<seriallink::SerialComponent> inne
     const auto record = [this](PortEvent::Kind kind, const QString& detail = {}) {
         station_.recordPort(kind, inner_->commPort(), inner_->device(), detail);
     };
-    connect(inner_.get(), &SerialComponent::OnComm, this, &SerialComponent::OnComm);
+    connect(inner_.get(), &SerialComponent::OnComm, this, [this] {
+        if (inner_->commEvent() == seriallink::comEvReceive)
+            station_.recordReceived();
+        emit OnComm();
+    });
     connect(inner_.get(), &SerialComponent::deviceLost, this,
             [this, record](const QString& description) {
                 record(PortEvent::Lost, description);

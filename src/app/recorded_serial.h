@@ -1,6 +1,6 @@
 // A serial component whose every port transition is recorded in the station: opened, refused,
-// closed, lost, reopened and not reopened. Writes are the command path's to record, with their
-// origin.
+// closed, lost, reopened and not reopened; and every arrival of bytes. Writes are the command
+// path's to record, with their origin.
 #pragma once
 
 #include "link/serial_component.h"

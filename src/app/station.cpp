@@ -6,7 +6,19 @@ namespace app {
 
 Station::Station(Clock clock, QObject* parent)
     : QObject(parent),
-      clock_(clock ? std::move(clock) : [] { return QDateTime::currentMSecsSinceEpoch(); }) {}
+      clock_(clock ? std::move(clock) : [] { return QDateTime::currentMSecsSinceEpoch(); }) {
+    silence_.setSingleShot(true);
+    connect(&silence_, &QTimer::timeout, this, [this] {
+        replies_.silentSince = unansweredSince_;
+        setAmplifier(Amplifier::Silent);
+    });
+}
+
+void Station::setAmplifier(Amplifier state) {
+    const Amplifier before = std::exchange(replies_.state, state);
+    if (before != state)
+        emit amplifierChanged(before);
+}
 
 void Station::recordPort(PortEvent::Kind kind, int number, const QString& device,
                          const QString& detail) {
@@ -17,6 +29,12 @@ void Station::recordPort(PortEvent::Kind kind, int number, const QString& device
         port_.chosen = number;
     port_.last = PortEvent{kind, number, detail, now()};
     emit portChanged(*port_.last);
+    // Nobody can answer on a port that is not open, and nothing then says "answers again".
+    if (!port_.open) {
+        silence_.stop();
+        unansweredSince_ = -1;
+        setAmplifier(Amplifier::Unknown);
+    }
 }
 
 void Station::recordReadings(const Displays& texts, int forwardBar, int reflectedBar) {
@@ -50,6 +68,22 @@ void Station::recordPolling(bool on, bool currents) {
 
 void Station::recordWrite(const QByteArray& bytes, Origin origin) {
     emit written(bytes, origin);
+    if (origin != Origin::Key && port_.open && unansweredSince_ < 0) {
+        unansweredSince_ = now();
+        silence_.start(silenceAfter_);
+    }
+}
+
+void Station::recordJournal(const Journal& journal) {
+    journal_ = journal;
+    emit journalChanged();
+}
+
+void Station::recordReceived() {
+    replies_.last = now();
+    unansweredSince_ = -1;
+    silence_.stop();
+    setAmplifier(Amplifier::Answering);
 }
 
 } // namespace app

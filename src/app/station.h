@@ -7,8 +7,10 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <array>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -17,6 +19,10 @@ namespace app {
 
 // Where a write to the line came from.
 enum class Origin { Button, Poll, Key, Startup, Remote };
+
+// Whether the amplifier answers: unknown while the port is not open and until it has been asked
+// something since; silent when a command went unanswered too long.
+enum class Amplifier { Unknown, Answering, Silent };
 
 struct PortEvent {
     enum Kind { Opened, Failed, Closed, Lost, Reopened, NotReopened };
@@ -64,6 +70,25 @@ public:
         bool on = false;
         bool currents = false;
     };
+    struct Replies {
+        Amplifier state = Amplifier::Unknown;
+        qint64 silentSince = 0; // when the first command that went unanswered went out
+        qint64 last = -1;       // when the last byte came; -1 before the first
+    };
+
+    struct Journal {
+        enum State { Off, Ok, Failing };
+        State state = Off;
+        QString file; // its name, without the folder
+        qint64 failingSince = 0;
+        qsizetype waiting = 0; // lines held until the file takes them again
+        quint64 lost = 0;      // lines dropped beyond what can be held
+        QString reason;        // the system's words
+    };
+
+    // A command (not a typed key: a key may have no answer) that no byte follows within this
+    // long makes the amplifier silent.
+    static constexpr std::chrono::milliseconds kSilenceAfter{5000};
 
     explicit Station(Clock clock = nullptr, QObject* parent = nullptr);
 
@@ -75,6 +100,9 @@ public:
     std::optional<bool> highBand() const { return highBand_; }      // none before a band report
     const Warning& overPowerWarning() const { return warning_; }
     const Polling& polling() const { return polling_; }
+    const Replies& replies() const { return replies_; }
+    const Journal& journal() const { return journal_; }
+    void setSilenceAfter(std::chrono::milliseconds after) { silenceAfter_ = after; }
 
     void recordPort(PortEvent::Kind kind, int number, const QString& device,
                     const QString& detail = {});
@@ -84,6 +112,10 @@ public:
     void recordOverPowerWarning(bool open);
     void recordPolling(bool on, bool currents);
     void recordWrite(const QByteArray& bytes, Origin origin);
+    // Bytes arrived. The time of the last one changes with every byte, so it rides along with
+    // the next change rather than making one of its own; an end of silence is one.
+    void recordReceived();
+    void recordJournal(const Journal& journal);
 
 signals:
     void portChanged(const app::PortEvent& event);
@@ -93,8 +125,12 @@ signals:
     void overPowerWarningChanged(bool open);
     void pollingChanged();
     void written(const QByteArray& bytes, app::Origin origin);
+    void amplifierChanged(app::Amplifier before);
+    void journalChanged();
 
 private:
+    void setAmplifier(Amplifier state);
+
     Clock clock_;
     Port port_;
     Readings readings_;
@@ -102,6 +138,11 @@ private:
     std::optional<bool> highBand_;
     Warning warning_;
     Polling polling_;
+    Replies replies_;
+    Journal journal_;
+    std::chrono::milliseconds silenceAfter_ = kSilenceAfter;
+    QTimer silence_; // from the first unanswered command on
+    qint64 unansweredSince_ = -1;
 };
 
 } // namespace app

@@ -47,6 +47,19 @@ QJsonObject stateJson(const Station& station) {
     for (const AlarmLine& line : station.alarms())
         alarms.append(QJsonObject{{"time", isoTime(line.ms)}, {"text", line.text}});
     state["alarms"] = alarms;
+    const Station::Replies& replies = station.replies();
+    static const char* const kAmplifier[] = {"unknown", "answering", "silent"};
+    state["amplifier"] = kAmplifier[int(replies.state)];
+    state["last_reply"] = replies.last < 0 ? QJsonValue() : isoTime(replies.last);
+    const Station::Warning& warning = station.overPowerWarning();
+    state["over_power_warning_open_since"] = warning.open ? isoTime(warning.since) : QJsonValue();
+    static const char* const kJournal[] = {"off", "ok", "failing"};
+    const Station::Journal& journal = station.journal();
+    state["journal"] = kJournal[journal.state];
+    if (journal.state != Station::Journal::Off) {
+        state["journal_lines_waiting"] = qint64(journal.waiting);
+        state["journal_lines_lost"] = qint64(journal.lost);
+    }
     return state;
 }
 

@@ -31,6 +31,9 @@ QString label(QString value) {
 StationView::StationView(const app::Station& station, QObject* parent)
     : QObject(parent), station_(station) {
     samples_.reserve(kHistorySize);
+    // Every alarm from the start, so that a rule on its increase sees the first one.
+    for (const std::string_view text : telemetry::kAlarmLines)
+        alarmCounts_[QString::fromLatin1(text.data(), qsizetype(text.size()))] = 0;
     using app::Station;
     connect(&station, &Station::readingsChanged, this, [this] {
         const app::Station::Readings& r = station_.readings();
@@ -53,6 +56,9 @@ StationView::StationView(const app::Station& station, QObject* parent)
     });
     connect(&station, &Station::bandReported, this, &StationView::update);
     connect(&station, &Station::portChanged, this, &StationView::update);
+    connect(&station, &Station::amplifierChanged, this, &StationView::update);
+    connect(&station, &Station::overPowerWarningChanged, this, &StationView::update);
+    connect(&station, &Station::journalChanged, this, &StationView::update);
     // Counters only: the page shows none of them, so no update goes out for a write.
     connect(&station, &Station::written, this, [this](const QByteArray& bytes, app::Origin origin) {
         if (origin == app::Origin::Poll &&
@@ -133,9 +139,34 @@ QByteArray StationView::metrics() const {
     sample(port.number ? QStringLiteral("wattmeter_port_up{port=\"COM%1\"}").arg(port.number)
                        : QStringLiteral("wattmeter_port_up"),
            port.open ? "1" : "0");
-    family("wattmeter_last_reading_timestamp_seconds", "gauge", "When the last reading came in.");
-    if (const qint64 last = station_.readings().ms; last >= 0)
-        sample("wattmeter_last_reading_timestamp_seconds", QString::number(last / 1000.0, 'f', 3));
+    const auto timestamp = [&](const char* name, const char* help, qint64 ms) {
+        family(name, "gauge", help);
+        if (ms >= 0)
+            sample(name, QString::number(ms / 1000.0, 'f', 3));
+    };
+    timestamp("wattmeter_last_reading_timestamp_seconds", "When the last reading came in.",
+              station_.readings().ms);
+    const app::Station::Replies& replies = station_.replies();
+    family("wattmeter_amplifier_answering", "gauge",
+           "1 while the amplifier answers, 0 while it is silent; absent while the port is not "
+           "open or nothing has been asked since.");
+    if (replies.state != app::Amplifier::Unknown)
+        sample("wattmeter_amplifier_answering",
+               replies.state == app::Amplifier::Answering ? "1" : "0");
+    timestamp("wattmeter_last_reply_timestamp_seconds", "When the amplifier last sent anything.",
+              replies.last);
+    family("wattmeter_over_power_warning_open", "gauge",
+           "1 while the over-power warning waits for the operator at the window.");
+    sample("wattmeter_over_power_warning_open", station_.overPowerWarning().open ? "1" : "0");
+    if (const app::Station::Journal& journal = station_.journal();
+        journal.state != app::Station::Journal::Off) {
+        family("wattmeter_journal_failing", "gauge", "1 while the journal cannot be written.");
+        sample("wattmeter_journal_failing",
+               journal.state == app::Station::Journal::Failing ? "1" : "0");
+        family("wattmeter_journal_lines_lost_total", "counter",
+               "Journal lines dropped because too many waited for the file.");
+        sample("wattmeter_journal_lines_lost_total", QString::number(journal.lost));
+    }
     family("wattmeter_alarms_total", "counter", "Alarms the amplifier reported, by text.");
     for (auto it = alarmCounts_.begin(); it != alarmCounts_.end(); ++it)
         sample(QStringLiteral("wattmeter_alarms_total{alarm=\"%1\"}").arg(label(it.key())),

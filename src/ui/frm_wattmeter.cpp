@@ -199,9 +199,15 @@ void frmWattmeter::followStation() {
             mnuPoll1->setChecked(choice.on);
             mnuPollCurrent->setChecked(choice.currents);
         });
-    connect(&station_, &app::Station::portChanged, this, [this] {
-        for (int n = 1; n <= seriallink::kPortCount; ++n)
-            mnuPortsCom[n - 1]->setChecked(n == station_.port().chosen);
+    connect(
+        &station_, &app::Station::portChanged, this,
+        [this] {
+            for (int n = 1; n <= seriallink::kPortCount; ++n)
+                mnuPortsCom[n - 1]->setChecked(n == station_.port().chosen);
+        });
+    connect(&station_, &app::Station::amplifierChanged, this, [this] {
+        if (station_.replies().state == app::Amplifier::Silent)
+            sink_->noReply();
     });
     // A command from any surface empties the fields its reply will fill, as the buttons do.
     connect(commands_.get(), &app::CommandPath::issued, this, [this](app::Command issued) {

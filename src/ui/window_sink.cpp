@@ -43,12 +43,18 @@ void WindowSink::overPowerWarning() {
     station_.recordOverPowerWarning(false);
 }
 
+std::string WindowSink::line(const QString& time, std::string_view text) const {
+    return time.toStdString().append(" - ").append(text).append("\r");
+}
+
 void WindowSink::alarm(std::string_view text) {
     const QString time = clock_().toString(QStringLiteral("HH:mm:ss"));
-    std::string line = time.toStdString();
-    line.append(" - ").append(text).append("\r");
-    appendlogCoalesced(*view_.alarms, line);
+    appendlogCoalesced(*view_.alarms, line(time, text));
     station_.recordAlarm(time, fromLatin1(text));
+}
+
+void WindowSink::noReply() {
+    appendlog(*view_.alarms, line(clock_().toString(QStringLiteral("HH:mm:ss")), kNoReply));
 }
 
 void WindowSink::show() {

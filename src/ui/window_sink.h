@@ -26,6 +26,10 @@ class Lamp;
 
 using Clock = std::function<QTime()>;
 
+// The line the alarm pane shows when the amplifier goes silent. It is the window's own, not one
+// of the amplifier's alarms.
+inline constexpr char kNoReply[] = "NO REPLY FROM AMPLIFIER";
+
 // What a bar shows for a reading; nothing for a value outside the bar's range (the check is on
 // the reading itself, before any rounding), and the bar keeps its value.
 std::optional<int> barValue(const QProgressBar& bar, float value);
@@ -55,11 +59,15 @@ public:
     void endOfScan();
     // The time of day that alarm lines carry.
     void setClock(Clock clock) { clock_ = std::move(clock); }
+    // The amplifier fell silent: one time-stamped line in the alarm pane, at once.
+    void noReply();
 
 private:
     // A scan of a flood finds many lines: each field and bar takes only its last value, and the
     // alarm lines go into the pane as one edit, before any warning box and at the end.
     void show();
+    // "HH:mm:ss - <text>" and the carriage return that ends it in the pane.
+    std::string line(const QString& time, std::string_view text) const;
 
     ScanView view_;
     app::MessageBox& boxes_;
