@@ -37,14 +37,14 @@ StationView::StationView(const app::Station& station, QObject* parent)
     using app::Station;
     connect(&station, &Station::readingsChanged, this, [this] {
         const app::Station::Readings& r = station_.readings();
-        const Sample sample{r.ms, displayNumber(r.texts[0]), displayNumber(r.texts[1]),
-                            displayNumber(r.texts[2])};
-        if (samples_.size() < kHistorySize) {
-            samples_.push_back(sample);
-        } else {
-            samples_[next_] = sample;
-            next_ = (next_ + 1) % kHistorySize;
-        }
+        keep({r.ms, displayNumber(r.texts[0]), displayNumber(r.texts[1]),
+              displayNumber(r.texts[2])});
+        update();
+    });
+    // A silence and a port that is not open break the history's line: a sample without values.
+    connect(&station, &Station::amplifierChanged, this, [this] {
+        if (station_.replies().state == app::Amplifier::Silent)
+            keep({station_.now(), {}, {}, {}});
         update();
     });
     connect(&station, &Station::alarmLogged, this, [this](const app::AlarmLine& line) {
@@ -55,8 +55,11 @@ StationView::StationView(const app::Station& station, QObject* parent)
         update();
     });
     connect(&station, &Station::bandReported, this, &StationView::update);
-    connect(&station, &Station::portChanged, this, &StationView::update);
-    connect(&station, &Station::amplifierChanged, this, &StationView::update);
+    connect(&station, &Station::portChanged, this, [this] {
+        if (!station_.port().open)
+            keep({station_.now(), {}, {}, {}});
+        update();
+    });
     connect(&station, &Station::overPowerWarningChanged, this, &StationView::update);
     connect(&station, &Station::journalChanged, this, &StationView::update);
     // Counters only: the page shows none of them, so no update goes out for a write.
@@ -69,6 +72,15 @@ StationView::StationView(const app::Station& station, QObject* parent)
             ++commandCounts_[QString::fromLatin1(bytes).trimmed()];
         metrics_.clear();
     });
+}
+
+void StationView::keep(const Sample& sample) {
+    if (samples_.size() < kHistorySize) {
+        samples_.push_back(sample);
+    } else {
+        samples_[next_] = sample;
+        next_ = (next_ + 1) % kHistorySize;
+    }
 }
 
 void StationView::update() {

@@ -42,6 +42,8 @@ private:
         qint64 ms;
         std::optional<float> forward, reflected, vswr;
     };
+    void keep(const Sample& sample);
+
     struct Alarm {
         qint64 ms;
         QString text;
