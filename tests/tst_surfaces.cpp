@@ -7,6 +7,8 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QTest>
 
 #include <optional>
@@ -32,12 +34,17 @@ struct Surfaces {
         journal->follow(station);
         notifier.follow(station);
     }
-    QString lastJournalLine() {
+    // The journal's lines without their times.
+    QStringList journalLines() {
         QFile file(folder.filePath("journal.csv"));
-        return file.open(QIODevice::ReadOnly)
-                   ? QString::fromUtf8(file.readAll()).trimmed().section('\n', -1).mid(25)
-                   : QString();
+        QStringList lines;
+        if (file.open(QIODevice::ReadOnly))
+            for (const QString& line :
+                 QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts))
+                lines << line.mid(25);
+        return lines;
     }
+    QString lastJournalLine() { return journalLines().value(journalLines().size() - 1); }
 };
 
 } // namespace
@@ -48,6 +55,9 @@ private slots:
     void portTransitions_data();
     void portTransitions();
     void portBackBeforeItsBoxShowsNoBox();
+    void whatStartsTheSilenceClock_data();
+    void whatStartsTheSilenceClock();
+    void silenceReachesEverySurface();
 };
 
 void tst_surfaces::portTransitions_data() {
@@ -129,6 +139,77 @@ void tst_surfaces::portBackBeforeItsBoxShowsNoBox() {
     emit f.serial->reopened();
     QCoreApplication::processEvents();
     QVERIFY(f.boxes->shown.isEmpty());
+}
+
+void tst_surfaces::whatStartsTheSilenceClock_data() {
+    QTest::addColumn<QString>("asked"); // what goes out, on COM1 unless "closed"
+    QTest::addColumn<bool>("silent");
+    QTest::newRow("start-up reset") << "start" << true;
+    QTest::newRow("automatic poll") << "poll" << true;
+    QTest::newRow("status button") << "button" << true;
+    QTest::newRow("typed key") << "key" << false;
+    QTest::newRow("button on a closed port") << "closed" << false;
+}
+
+void tst_surfaces::whatStartsTheSilenceClock() {
+    QFETCH(QString, asked);
+    QFETCH(bool, silent);
+    WindowFixture f;
+    f.station.setSilenceAfter(std::chrono::milliseconds(50));
+    f.settings.set("port", "1");
+    f.serial->refusedPorts = {asked == "closed" ? 1 : 0};
+    if (asked == "start" || asked == "closed")
+        f.window->Form_Load();
+    else
+        f.window->mnuPortsCom_Click(1);
+    if (asked == "poll") {
+        f.window->mnuPoll1_Click();
+        f.window->Timer1_Timer();
+        f.window->Timer1_Timer();
+    }
+    if (asked == "button" || asked == "closed")
+        f.window->Status_Click();
+    if (asked == "key") {
+        int key = 'S';
+        f.window->txtTerm_KeyPress(key);
+    }
+    QVERIFY(!f.serial->written().isEmpty() || asked == "closed");
+    QTest::qWait(200); // four times the silence's limit: long enough to fall silent, if at all
+    QCOMPARE(f.station.replies().state == app::Amplifier::Silent, silent);
+    if (silent) { // any byte ends it
+        f.serial->receive("x");
+        QCOMPARE(f.station.replies().state, app::Amplifier::Answering);
+    }
+}
+
+void tst_surfaces::silenceReachesEverySurface() {
+    // The amplifier stops answering while polling goes on, with the line still there; then it
+    // answers again.
+    LiveWindow live;
+    Surfaces surfaces(live.station);
+    live.station.setSilenceAfter(std::chrono::milliseconds(1000));
+    QVERIFY(live.loadWithSimulator());
+    live.part<QAction>("mnuPoll1").trigger();
+    auto& forward = live.part<QLineEdit>("txtForward");
+    QTRY_VERIFY_WITH_TIMEOUT(!forward.text().isEmpty(), 5000);
+    const auto state = [&] { return QJsonDocument::fromJson(surfaces.view.stateJson()); };
+    live.tellSimulator("mute");
+    QTRY_COMPARE_WITH_TIMEOUT(state()["amplifier"].toString(), "silent", 5000);
+    QVERIFY(surfaces.journalLines().contains("amplifier,silent"));
+    QVERIFY(surfaces.view.metrics().contains("wattmeter_amplifier_answering 0\n"));
+    QCOMPARE(surfaces.notifier.shown.last(), "COM1: no reply from the amplifier");
+    QTest::qWait(1500); // more polls go unanswered, and the pane says it no more than once
+    const QString pane = live.part<QPlainTextEdit>("txtAlarms").toPlainText();
+    QCOMPARE(pane.count(" - NO REPLY FROM AMPLIFIER"), 1);
+
+    forward.clear();
+    live.tellSimulator("unmute");
+    QTRY_VERIFY_WITH_TIMEOUT(!forward.text().isEmpty(), 5000);
+    QCOMPARE(state()["amplifier"].toString(), "answering");
+    QVERIFY(surfaces.view.metrics().contains("wattmeter_amplifier_answering 1\n"));
+    QCOMPARE(surfaces.journalLines().filter("amplifier,").join('|'),
+             "amplifier,silent|amplifier,answering");
+    QCOMPARE(surfaces.notifier.shown.last(), "COM1: the amplifier answers again");
 }
 
 QTEST_MAIN(tst_surfaces)
