@@ -321,6 +321,19 @@ void tst_dashboard::browserAndPrometheusOnTheSimulator() {
     QTRY_COMPARE(browser.text("port"), "COM1 closed");
     live.tellSimulator("return");
     QTRY_COMPARE(browser.text("port"), "COM1 open");
+    // Silent: the readings look stale and the chart breaks; over the scale, the bar is full.
+    live.station.setSilenceAfter(std::chrono::milliseconds(1000));
+    live.tellSimulator("mute");
+    QTRY_COMPARE_WITH_TIMEOUT(browser.text("live"), "Silent", 5000);
+    QCOMPARE(browser.evaluate("document.getElementById('readings-card').dataset.stale"), "true");
+    QVERIFY(browser.text("silence").startsWith("No reply for "));
+    live.tellSimulator("unmute");
+    live.tellSimulator("overpower");
+    QTRY_COMPARE_WITH_TIMEOUT(browser.text("live"), "Live", 5000);
+    QTRY_VERIFY(browser.evaluate("document.getElementById('chart').dataset.gaps").toInt() > 0);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        browser.evaluate("document.getElementById('bar-forward').dataset.over"), "true", 5000);
+    QCOMPARE(browser.evaluate("document.querySelector('#bar-forward .fill').style.width"), "100%");
 
     // Prometheus scrapes the metrics every second; what it stored is what the window showed.
     QTemporaryDir data;
