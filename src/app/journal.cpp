@@ -1,18 +1,45 @@
 #include "journal.h"
 
 #include <QDateTime>
+#include <QFile>
+
+#include <cstdio>
 
 namespace app {
 
+namespace {
+
+// The operator who trusts the journal to record must learn when it stops and when it records
+// again, but not once per line.
+void reportOnStandardError(JournalFile& file) {
+    auto report = [&file, failing = false, lostBefore = quint64()]() mutable {
+        if (file.failing() == failing)
+            return;
+        failing = file.failing();
+        const QByteArray path = QFile::encodeName(file.path());
+        if (failing)
+            std::fprintf(stderr,
+                         "wattmeter: the journal %s cannot be written: %s; its lines wait in "
+                         "memory\n",
+                         path.constData(), qPrintable(file.reason()));
+        else
+            std::fprintf(stderr,
+                         "wattmeter: the journal %s is written again; lines lost meanwhile: %llu\n",
+                         path.constData(), file.lost() - lostBefore);
+        lostBefore = file.lost();
+    };
+    QObject::connect(&file, &JournalFile::changed, &file, report);
+}
+
+} // namespace
+
 std::unique_ptr<Journal> Journal::open(const QString& path, QString* error) {
-    auto journal = std::make_unique<Journal>();
-    journal->file_.setFileName(path);
-    // Unbuffered: each line goes to the operating system in one write as it is made.
-    if (!journal->file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        if (error)
-            *error = journal->file_.errorString();
+    auto file = JournalFile::open(path, error);
+    if (!file)
         return nullptr;
-    }
+    reportOnStandardError(*file);
+    auto journal = std::make_unique<Journal>();
+    journal->file_ = std::move(file);
     return journal;
 }
 
@@ -62,8 +89,7 @@ void Journal::write(const char* kind, const QStringList& fields) {
         line += field(f);
     }
     line += u'\n';
-    // A full disk loses the line, never the program.
-    file_.write(line.toUtf8());
+    file_->append(line.toUtf8());
 }
 
 void Journal::reading(const QStringList& displays) {

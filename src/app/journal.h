@@ -1,8 +1,11 @@
 // The opt-in journal: one CSV line per event, appended to a file and handed to the operating
-// system at once, so a line the program acted on survives the program being killed.
+// system at once, so a line the program acted on survives the program being killed. Each line
+// is made, time stamp included, when its event happens; the file (journal_file.h) may hold it a
+// while when it cannot be written.
 #pragma once
 
-#include <QFile>
+#include "app/journal_file.h"
+
 #include <QStringList>
 
 #include <memory>
@@ -18,8 +21,12 @@ namespace app {
 //   2026-12-06T09:20:00.010Z,port,COM1,opened
 class Journal {
 public:
-    // Opens (creating or appending to) the file; on failure returns null and the reason.
+    // Opens (creating or appending to) the file; on failure returns null and the reason. A file
+    // that stops taking lines later is reported on standard error, once when it stops and once
+    // when it takes them again.
     static std::unique_ptr<Journal> open(const QString& path, QString* error);
+
+    JournalFile& file() { return *file_; }
 
     void reading(const QStringList& displays); // forward, reflected, VSWR, I1-I4, total
     void alarm(const QString& text);
@@ -36,7 +43,7 @@ public:
 private:
     void write(const char* kind, const QStringList& fields);
 
-    QFile file_;
+    std::unique_ptr<JournalFile> file_;
 };
 
 } // namespace app
