@@ -141,16 +141,13 @@ bool JournalFile::fail(int error) {
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
-    const QString reason = qt_error_string(error);
-    const bool news = !failing_ || reason != reason_;
+    reason_ = qt_error_string(error);
     if (!failing_) {
         failing_ = true;
         failingSince_ = QDateTime::currentDateTimeUtc();
         timer_.start(retryInterval_);
-    }
-    reason_ = reason;
-    if (news)
         emit changed();
+    }
     return false;
 }
 

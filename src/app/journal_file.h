@@ -30,7 +30,7 @@ public:
     // From the first failure until every waiting line is written and synced.
     bool failing() const { return failing_; }
     QDateTime failingSince() const { return failingSince_; }
-    QString reason() const { return reason_; } // the system's words for the last failure
+    QString reason() const { return reason_; } // the system's words for the latest failure
     qsizetype waiting() const { return qsizetype(waiting_.size()); }
     quint64 lost() const { return lost_; } // oldest lines dropped beyond the bound
     QString path() const { return path_; }
@@ -40,7 +40,7 @@ public:
     void setQueueLimit(qsizetype limit);
 
 signals:
-    void changed(); // failing began or ended, its reason changed, or lost grew
+    void changed(); // failing began or ended, or lost grew
 
 private:
     explicit JournalFile(const QString& path, int fd);
