@@ -155,7 +155,6 @@ void JournalFile::tick() {
     if (!writeOut() || !sync() || !failing_)
         return;
     failing_ = false;
-    reason_.clear();
     timer_.start(syncInterval_);
     emit changed();
 }
