@@ -1,8 +1,8 @@
 // The journal's file, written so that a full disk, a pulled stick or a removed folder neither
 // loses lines silently nor leaves a line cut in half. Lines that cannot be written wait in
-// memory, in order and up to a bound, and go out as soon as the file takes them again; the
-// file is retried on a timer, its data synced on another, so a dead device shows within
-// seconds instead of when the program ends.
+// memory, in order and up to a bound, and go out as soon as the file takes them again. One
+// timer syncs the data and checks the file while all is well, and retries it while it fails,
+// so a dead device shows within seconds instead of when the program ends.
 #pragma once
 
 #include <QByteArray>
@@ -35,6 +35,7 @@ public:
     quint64 lost() const { return lost_; } // oldest lines dropped beyond the bound
     QString path() const { return path_; }
 
+    // Tests make these short or small.
     void setSyncInterval(std::chrono::milliseconds interval);
     void setRetryInterval(std::chrono::milliseconds interval);
     void setQueueLimit(qsizetype limit);
