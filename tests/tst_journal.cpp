@@ -98,6 +98,14 @@ void tst_journal::killedProgramLeavesWholeLines() {
         start(program, live.settings.folder() + "/no/such/folder/j.csv")->waitForFinished(10000));
     QCOMPARE(program.exitCode(), 1);
     QVERIFY(program.readAllStandardError().contains("cannot open the journal"));
+
+    start(program, "/dev/full"); // a journal that stops taking lines says so; the program runs on
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += program.readAllStandardError()).contains("memory\n"), 10000);
+    QVERIFY(said.contains("the journal /dev/full cannot be written: No space left on device;"));
+    QCOMPARE(program.state(), QProcess::Running);
+    program.kill();
+    QVERIFY(program.waitForFinished(5000));
 }
 
 QTEST_MAIN(tst_journal)

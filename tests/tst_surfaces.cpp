@@ -29,7 +29,7 @@ struct Surfaces {
     RecordingNotifier notifier;
     dashboard::StationView view;
 
-    explicit Surfaces(const app::Station& station)
+    explicit Surfaces(app::Station& station)
         : journal(app::Journal::open(folder.filePath("journal.csv"), nullptr)), view(station) {
         journal->follow(station);
         notifier.follow(station);
@@ -58,6 +58,7 @@ private slots:
     void whatStartsTheSilenceClock_data();
     void whatStartsTheSilenceClock();
     void silenceReachesEverySurface();
+    void journalThatCannotWrite();
 };
 
 void tst_surfaces::portTransitions_data() {
@@ -210,6 +211,20 @@ void tst_surfaces::silenceReachesEverySurface() {
     QCOMPARE(surfaces.journalLines().filter("amplifier,").join('|'),
              "amplifier,silent|amplifier,answering");
     QCOMPARE(surfaces.notifier.shown.last(), "COM1: the amplifier answers again");
+}
+
+void tst_surfaces::journalThatCannotWrite() {
+    WindowFixture f;
+    Surfaces surfaces(f.station);
+    const auto full = app::Journal::open("/dev/full", nullptr);
+    full->follow(f.station);
+    f.window->mnuPortsCom_Click(1); // a line to write
+    const QJsonObject state = QJsonDocument::fromJson(surfaces.view.stateJson()).object();
+    QCOMPARE(state["journal"].toString(), "failing");
+    QCOMPARE(state["journal_lines_waiting"].toInt(), 1);
+    QVERIFY(surfaces.view.metrics().contains("wattmeter_journal_failing 1\n"));
+    QCOMPARE(surfaces.notifier.shown,
+             QStringList{"full cannot be written: No space left on device"});
 }
 
 QTEST_MAIN(tst_surfaces)

@@ -3,18 +3,46 @@
 #include "station.h"
 
 #include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
 
 namespace app {
 
+namespace {
+
+// The operator who trusts the journal to record must learn when it stops and when it records
+// again, but not once per line.
+void reportOnStandardError(JournalFile& file) {
+    auto report = [&file, failing = false, lostBefore = quint64()]() mutable {
+        if (file.failing() == failing)
+            return;
+        failing = file.failing();
+        const QByteArray path = QFile::encodeName(file.path());
+        if (failing)
+            std::fprintf(stderr,
+                         "wattmeter: the journal %s cannot be written: %s; its lines wait in "
+                         "memory\n",
+                         path.constData(), qPrintable(file.reason()));
+        else
+            std::fprintf(stderr,
+                         "wattmeter: the journal %s is written again; lines lost meanwhile: %llu\n",
+                         path.constData(), file.lost() - lostBefore);
+        lostBefore = file.lost();
+    };
+    QObject::connect(&file, &JournalFile::changed, &file, report);
+}
+
+} // namespace
+
 std::unique_ptr<Journal> Journal::open(const QString& path, QString* error) {
-    auto journal = std::make_unique<Journal>();
-    journal->file_.setFileName(path);
-    // Unbuffered: each line goes to the operating system in one write as it is made.
-    if (!journal->file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        if (error)
-            *error = journal->file_.errorString();
+    auto file = JournalFile::open(path, error);
+    if (!file)
         return nullptr;
-    }
+    reportOnStandardError(*file);
+    auto journal = std::make_unique<Journal>();
+    journal->file_ = std::move(file);
     return journal;
 }
 
@@ -64,11 +92,30 @@ void Journal::write(const char* kind, const QStringList& fields) {
         line += field(f);
     }
     line += u'\n';
-    // A full disk loses the line, never the program.
-    file_.write(line.toUtf8());
+    file_->append(line.toUtf8());
+    if (file_->failing())
+        report(); // one more line waiting
 }
 
-void Journal::follow(const Station& station) {
+void Journal::report() {
+    if (!station_)
+        return;
+    Station::Journal journal;
+    journal.state = file_->failing() ? Station::Journal::Failing : Station::Journal::Ok;
+    journal.file = QFileInfo(file_->path()).fileName();
+    if (file_->failing()) {
+        journal.failingSince = file_->failingSince().toMSecsSinceEpoch();
+        journal.reason = file_->reason();
+    }
+    journal.waiting = file_->waiting();
+    journal.lost = file_->lost();
+    station_->recordJournal(journal);
+}
+
+void Journal::follow(Station& station) {
+    station_ = &station;
+    report();
+    connect(file_.get(), &JournalFile::changed, this, &Journal::report);
     static const char* const kPortEvents[] = {"opened", "failed",   "closed",
                                               "lost",   "reopened", "not reopened"};
     connect(

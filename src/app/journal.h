@@ -1,8 +1,11 @@
 // The opt-in journal: one CSV line per event of the station, appended to a file and handed to
 // the operating system at once, so a line the program acted on survives the program being killed.
+// Each line is made, time stamp included, when its event happens; the file (journal_file.h) may
+// hold it a while when it cannot be written.
 #pragma once
 
-#include <QFile>
+#include "app/journal_file.h"
+
 #include <QObject>
 #include <QStringList>
 
@@ -23,12 +26,15 @@ class Station;
 class Journal : public QObject {
     Q_OBJECT
 public:
-    // Opens (creating or appending to) the file; on failure returns null and the reason.
+    // Opens (creating or appending to) the file; on failure returns null and the reason. A file
+    // that stops taking lines later is reported on standard error, once when it stops and once
+    // when it takes them again.
     static std::unique_ptr<Journal> open(const QString& path, QString* error);
 
-    // From now on every reading, alarm, band report, write to the line and port transition that
-    // the station records gets its line.
-    void follow(const Station& station);
+    // From now on every reading, alarm, band report, write to the line, port transition and
+    // silence that the station records gets its line; and the station holds whether the file
+    // takes them.
+    void follow(Station& station);
 
     // One CSV field as the journal writes it. Text from the line may hold anything: control
     // characters are written as \r, \n, \t, \xNN and a backslash as \\, a field that a
@@ -38,8 +44,10 @@ public:
 
 private:
     void write(const char* kind, const QStringList& fields);
+    void report(); // the file's state, to the station
 
-    QFile file_;
+    Station* station_ = nullptr;
+    std::unique_ptr<JournalFile> file_;
 };
 
 } // namespace app

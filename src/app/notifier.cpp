@@ -33,6 +33,15 @@ void Notifier::follow(const Station& station) {
             notify(timeOfDay(event.ms), QStringLiteral("COM%1 %2").arg(event.port).arg(what),
                    Urgency::Normal);
     });
+    connect(&station, &Station::journalChanged, this,
+            [this, &station, timeOfDay, failing = false]() mutable {
+                const Station::Journal& journal = station.journal();
+                const bool now = journal.state == Station::Journal::Failing;
+                if (now && !std::exchange(failing, now))
+                    notify(timeOfDay(station.now()),
+                           journal.file + " cannot be written: " + journal.reason, Urgency::Normal);
+                failing = now;
+            });
     connect(&station, &Station::amplifierChanged, this,
             [this, &station, timeOfDay](Amplifier before) {
                 const Amplifier now = station.replies().state;
