@@ -66,16 +66,19 @@ void tst_journal::whatTheProgramDidIsJournaled() {
     emit f.serial->deviceLost("gone");
     emit f.serial->reopenFailed("not a tty");
     emit f.serial->reopened();
+    for (const char* remote : {"RESET", "FOO"})
+        (void)f.window->commands().runRemote(remote);
     QCOMPARE(events(path),
              (QStringList{
                  "port,COM2,opened", "sent,RESET\\r", "band,high", "alarm,HIGH VSWR", "band,low",
                  "reading,850,12,1.3,,,,,", "sent,POWER\\r", "port,COM2,closed",
                  "port,COM3,failed,COM3 could not be opened: No such file or directory",
-                 "port,COM3,lost,gone", "port,COM3,not reopened,not a tty", "port,COM3,reopened"}));
+                 "port,COM3,lost,gone", "port,COM3,not reopened,not a tty", "port,COM3,reopened",
+                 "remote,RESET,refused,no port", "remote,FOO,refused,unknown command"}));
     // A flood of ticks loses no line.
     for (int i = 0; i < 500; ++i)
         f.receiveAndTick("CURRENT LIMITER IN EFFECT\rFWD: " + QByteArray::number(i) + " ");
-    QCOMPARE(events(path).size(), 12 + 2 * 500);
+    QCOMPARE(events(path).size(), 14 + 2 * 500);
     QCOMPARE(events(path).last(), "reading,499,12,1.3,,,,,");
 }
 

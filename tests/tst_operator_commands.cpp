@@ -19,6 +19,8 @@ private slots:
     void buttons_data();
     void buttons();
     void remoteCommands();
+    void remoteTexts_data();
+    void remoteTexts();
     void typing();
 };
 
@@ -178,6 +180,45 @@ void tst_operator_commands::remoteCommands() {
     QCOMPARE(f.boxes->closed, QStringList{app::kOverPowerWarning});
     QVERIFY(!refusal(Command::PollOff) && !f.part<QAction>("mnuPollCurrent").isChecked());
     QCOMPARE(f.serial->written(), "POWER\r");
+}
+
+void tst_operator_commands::remoteTexts_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("times");       // at once
+    QTest::addColumn<QString>("refused"); // the last one's reason; empty: carried out
+    QTest::addColumn<QByteArray>("sent");
+    const auto row = [](const char* name, const QByteArray& text, const char* refused,
+                        const QByteArray& sent = {}, int times = 1) {
+        QTest::newRow(name) << text << times << QString(refused) << sent;
+    };
+    row("power", "POWER", "", "POWER\r");
+    row("reset", "RESET", "", "RESET\r");
+    row("lower case", "reset", "unknown command");
+    row("a blank after", "RESET ", "unknown command");
+    row("a line break after", "RESET\n", "unknown command");
+    row("empty", "", "unknown command");
+    row("no warning to dismiss", "DISMISS WARNING", "no warning open");
+    row("a burst beyond five a second", "STATUS", "too fast", QByteArray("STATUS\r").repeated(5),
+        20);
+}
+
+void tst_operator_commands::remoteTexts() {
+    QFETCH(QByteArray, text);
+    QFETCH(int, times);
+    QFETCH(QString, refused);
+    QFETCH(QByteArray, sent);
+    WindowFixture f;
+    f.window->mnuPortsCom_Click(4);
+    QList<app::CommandRecord> handled;
+    connect(&f.station, &app::Station::commandHandled, this,
+            [&](const app::CommandRecord& record) { handled << record; });
+    for (int i = 0; i < times; ++i)
+        (void)f.window->commands().runRemote(text);
+    QCOMPARE(f.serial->written(), sent);
+    QCOMPARE(handled.size(), times);
+    const std::optional<app::Refusal> last = handled.last().refusal;
+    QCOMPARE(last ? QString(app::kRefusalNames[int(*last)]) : QString(), refused);
+    QCOMPARE(handled.last().text, text);
 }
 
 void tst_operator_commands::typing() {

@@ -5,6 +5,8 @@
 #include "telemetry/poll_cycle.h"
 #include "telemetry/protocol.h"
 
+#include <algorithm>
+
 namespace app {
 
 CommandPath::CommandPath(seriallink::SerialComponent& comm, MessageBox& boxes,
@@ -40,6 +42,33 @@ void CommandPath::setPolling(bool on, bool currents) {
 }
 
 CommandPath::Outcome CommandPath::run(Command command, Origin from) {
+    const Outcome outcome = carryOut(command, from);
+    for (const auto& [text, known] : kRemoteCommands)
+        if (known == command)
+            station_.recordCommand({from, text, outcome.refusal});
+    return outcome;
+}
+
+CommandPath::Outcome CommandPath::runRemote(const QByteArray& text) {
+    const auto known = std::ranges::find(
+        kRemoteCommands, text, [](const auto& command) { return QByteArrayView(command.first); });
+    // A flood of anything, known or not, is held to the rate.
+    const qint64 now = station_.now();
+    const bool tooFast = remoteTimes_.size() == kRemoteRate && now - remoteTimes_.front() < 1000;
+    if (!tooFast) {
+        remoteTimes_.push_back(now);
+        if (remoteTimes_.size() > kRemoteRate)
+            remoteTimes_.pop_front();
+    }
+    if (tooFast || known == std::end(kRemoteCommands)) {
+        const Refusal refusal = tooFast ? Refusal::TooFast : Refusal::UnknownCommand;
+        station_.recordCommand({Origin::Remote, text, refusal});
+        return {refusal};
+    }
+    return run(known->second, Origin::Remote);
+}
+
+CommandPath::Outcome CommandPath::carryOut(Command command, Origin from) {
     emit issued(command);
     const bool chosen = station_.port().chosen != 0;
     switch (command) {

@@ -9,6 +9,7 @@
 
 #include <QObject>
 
+#include <deque>
 #include <optional>
 
 namespace telemetry {
@@ -19,6 +20,7 @@ namespace app {
 
 class MessageBox;
 
+// The commands, and their texts from afar (exact, case-sensitive).
 enum class Command {
     Power,
     Current,
@@ -30,8 +32,16 @@ enum class Command {
     CurrentsOff,
     DismissWarning,
 };
-
-enum class Refusal { UnknownCommand, NoPort, TooFast, NoWarningOpen };
+inline constexpr std::pair<const char*, Command> kRemoteCommands[] = {
+    {"POWER", Command::Power},
+    {"CURRENT", Command::Current},
+    {"STATUS", Command::Status},
+    {"RESET", Command::Reset},
+    {"POLL ON", Command::PollOn},
+    {"POLL OFF", Command::PollOff},
+    {"CURRENTS ON", Command::CurrentsOn},
+    {"CURRENTS OFF", Command::CurrentsOff},
+    {"DISMISS WARNING", Command::DismissWarning}};
 
 // What the window asks of the operator when a button needs a port and none has been chosen.
 inline constexpr char kSelectPortFirst[] = "Please select a Com Port first.";
@@ -52,6 +62,10 @@ public:
 
     // A command from the window (Origin::Button) or from a remote surface (Origin::Remote).
     Outcome run(Command command, Origin from);
+    // A command from afar as its text: exactly one of kRemoteCommands, at most kRemoteRate a
+    // second.
+    Outcome runRemote(const QByteArray& text);
+    static constexpr std::size_t kRemoteRate = 5;
     // A write that no rule stands in front of: the start-up RESET, an automatic poll, a key.
     seriallink::Result send(const QByteArray& bytes, Origin origin);
 
@@ -60,6 +74,7 @@ signals:
     void issued(app::Command command);
 
 private:
+    Outcome carryOut(Command command, Origin from);
     Outcome write(std::string_view command, Origin from);
     Outcome refuse(Refusal refusal, Origin from);
     void setPolling(bool on, bool currents);
@@ -68,6 +83,7 @@ private:
     MessageBox& boxes_;
     telemetry::PollCycle& polling_;
     Station& station_;
+    std::deque<qint64> remoteTimes_; // of the last kRemoteRate remote commands
 };
 
 } // namespace app

@@ -141,6 +141,16 @@ void Journal::follow(Station& station) {
     connect(&station, &Station::bandReported, this, [this](bool high) {
         write("band", {high ? QStringLiteral("high") : QStringLiteral("low")});
     });
+    // Commands from afar, carried out or not; the window's are in the sent lines.
+    connect(&station, &Station::commandHandled, this, [this](const CommandRecord& command) {
+        if (command.from != Origin::Remote)
+            return;
+        QStringList fields{QString::fromLatin1(command.text),
+                           command.refusal ? QStringLiteral("refused") : QStringLiteral("sent")};
+        if (command.refusal)
+            fields << QLatin1String(kRefusalNames[int(*command.refusal)]);
+        write("remote", fields);
+    });
     // A silence begins, and ends when it is over; a port that closes makes it unknown instead.
     connect(&station, &Station::amplifierChanged, this, [this, &station](Amplifier before) {
         const Amplifier now = station.replies().state;

@@ -23,6 +23,7 @@ class Station;
 //   2026-12-06T09:20:04.500Z,sent,POWER\r
 //   2026-12-06T09:20:00.010Z,port,COM1,opened
 //   2026-12-06T09:20:09.500Z,amplifier,silent
+//   2026-12-06T09:20:11.020Z,remote,RESET,sent
 class Journal : public QObject {
     Q_OBJECT
 public:

@@ -79,6 +79,10 @@ void Station::recordJournal(const Journal& journal) {
     emit journalChanged();
 }
 
+void Station::recordCommand(const CommandRecord& command) {
+    emit commandHandled(command);
+}
+
 void Station::recordReceived() {
     replies_.last = now();
     unansweredSince_ = -1;

@@ -20,6 +20,18 @@ namespace app {
 // Where a write to the line came from.
 enum class Origin { Button, Poll, Key, Startup, Remote };
 
+// Why a command was not carried out. A remote surface reports it in these words.
+enum class Refusal { UnknownCommand, NoPort, TooFast, NoWarningOpen };
+inline constexpr const char* kRefusalNames[] = {"unknown command", "no port", "too fast",
+                                                "no warning open"};
+
+// A command from the window or from afar: its text as it came, and whether it was carried out.
+struct CommandRecord {
+    Origin from = Origin::Button;
+    QByteArray text;
+    std::optional<Refusal> refusal;
+};
+
 // Whether the amplifier answers: unknown while the port is not open and until it has been asked
 // something since; silent when a command went unanswered too long.
 enum class Amplifier { Unknown, Answering, Silent };
@@ -116,6 +128,7 @@ public:
     // the next change rather than making one of its own; an end of silence is one.
     void recordReceived();
     void recordJournal(const Journal& journal);
+    void recordCommand(const CommandRecord& command);
 
 signals:
     void portChanged(const app::PortEvent& event);
@@ -127,6 +140,7 @@ signals:
     void written(const QByteArray& bytes, app::Origin origin);
     void amplifierChanged(app::Amplifier before);
     void journalChanged();
+    void commandHandled(const app::CommandRecord& command);
 
 private:
     void setAmplifier(Amplifier state);

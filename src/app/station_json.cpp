@@ -53,6 +53,8 @@ QJsonObject stateJson(const Station& station) {
     state["last_reply"] = replies.last < 0 ? QJsonValue() : isoTime(replies.last);
     const Station::Warning& warning = station.overPowerWarning();
     state["over_power_warning_open_since"] = warning.open ? isoTime(warning.since) : QJsonValue();
+    state["polling"] = station.polling().on;
+    state["currents"] = station.polling().currents;
     static const char* const kJournal[] = {"off", "ok", "failing"};
     const Station::Journal& journal = station.journal();
     state["journal"] = kJournal[journal.state];

@@ -62,6 +62,7 @@ StationView::StationView(const app::Station& station, QObject* parent)
     });
     connect(&station, &Station::overPowerWarningChanged, this, &StationView::update);
     connect(&station, &Station::journalChanged, this, &StationView::update);
+    connect(&station, &Station::pollingChanged, this, &StationView::update);
     // Counters only: the page shows none of them, so no update goes out for a write.
     connect(&station, &Station::written, this, [this](const QByteArray& bytes, app::Origin origin) {
         if (origin == app::Origin::Poll &&
