@@ -79,6 +79,11 @@ void Station::recordJournal(const Journal& journal) {
     emit journalChanged();
 }
 
+void Station::recordBus(const Bus& bus) {
+    bus_ = bus;
+    emit busChanged();
+}
+
 void Station::recordCommand(const CommandRecord& command) {
     emit commandHandled(command);
 }

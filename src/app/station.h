@@ -98,6 +98,13 @@ public:
         QString reason;        // the system's words
     };
 
+    // The message broker that the station is published on, when there is one.
+    struct Bus {
+        bool on = false;
+        bool connected = false;
+        quint64 reconnects = 0;
+    };
+
     // A command (not a typed key: a key may have no answer) that no byte follows within this
     // long makes the amplifier silent.
     static constexpr std::chrono::milliseconds kSilenceAfter{5000};
@@ -114,6 +121,7 @@ public:
     const Polling& polling() const { return polling_; }
     const Replies& replies() const { return replies_; }
     const Journal& journal() const { return journal_; }
+    const Bus& bus() const { return bus_; }
     void setSilenceAfter(std::chrono::milliseconds after) { silenceAfter_ = after; }
 
     void recordPort(PortEvent::Kind kind, int number, const QString& device,
@@ -129,6 +137,7 @@ public:
     void recordReceived();
     void recordJournal(const Journal& journal);
     void recordCommand(const CommandRecord& command);
+    void recordBus(const Bus& bus);
 
 signals:
     void portChanged(const app::PortEvent& event);
@@ -141,6 +150,7 @@ signals:
     void amplifierChanged(app::Amplifier before);
     void journalChanged();
     void commandHandled(const app::CommandRecord& command);
+    void busChanged();
 
 private:
     void setAmplifier(Amplifier state);
@@ -154,6 +164,7 @@ private:
     Polling polling_;
     Replies replies_;
     Journal journal_;
+    Bus bus_;
     std::chrono::milliseconds silenceAfter_ = kSilenceAfter;
     QTimer silence_; // from the first unanswered command on
     qint64 unansweredSince_ = -1;

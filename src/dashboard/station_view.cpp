@@ -63,6 +63,7 @@ StationView::StationView(const app::Station& station, QObject* parent)
     connect(&station, &Station::overPowerWarningChanged, this, &StationView::update);
     connect(&station, &Station::journalChanged, this, &StationView::update);
     connect(&station, &Station::pollingChanged, this, &StationView::update);
+    connect(&station, &Station::busChanged, this, [this] { metrics_.clear(); });
     // Counters only: the page shows none of them, so no update goes out for a write.
     connect(&station, &Station::written, this, [this](const QByteArray& bytes, app::Origin origin) {
         if (origin == app::Origin::Poll &&
@@ -184,6 +185,13 @@ QByteArray StationView::metrics() const {
     for (auto it = alarmCounts_.begin(); it != alarmCounts_.end(); ++it)
         sample(QStringLiteral("wattmeter_alarms_total{alarm=\"%1\"}").arg(label(it.key())),
                QString::number(it.value()));
+    if (const app::Station::Bus& bus = station_.bus(); bus.on) {
+        family("wattmeter_mqtt_connected", "gauge", "1 while the MQTT broker is connected.");
+        sample("wattmeter_mqtt_connected", bus.connected ? "1" : "0");
+        family("wattmeter_mqtt_reconnects_total", "counter",
+               "Sessions with the MQTT broker after the first.");
+        sample("wattmeter_mqtt_reconnects_total", QString::number(bus.reconnects));
+    }
     family("wattmeter_polls_total", "counter", "Automatic polls sent.");
     sample("wattmeter_polls_total", QString::number(polls_));
     family("wattmeter_commands_sent_total", "counter",
