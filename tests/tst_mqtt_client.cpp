@@ -1,17 +1,165 @@
-// The MQTT options' rules: the broker URL, the node id and the password.
-#include "mqtt/options.h"
+// The MQTT client against a real mosquitto started here on loopback (a free port, its own users
+// and ACL): the options' rules, retained messages, the will of a killed program, reconnecting
+// with a back-off, TLS checked against the URL's host, and a stuck broker that holds up nothing.
+#include "mqtt/client.h"
 
+#include <QDir>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+
+using mqtt::Client;
+
+namespace {
+
+// The broker's users, their rights and its listener; with a TLS port ($2) also a CA and a
+// certificate for localhost signed by it.
+constexpr char kSetUp[] = R"(set -e
+mosquitto_passwd -b -c passwd wattmeter secret && mosquitto_passwd -b passwd observer look
+printf '%s\n' 'user wattmeter' 'topic write wattmeter/n1/#' 'topic write homeassistant/#' \
+    'topic read wattmeter/n1/command' 'topic read homeassistant/status' \
+    'user observer' 'topic readwrite #' > acl
+printf '%s\n' 'per_listener_settings false' 'allow_anonymous false' 'user root' \
+    "password_file $PWD/passwd" "acl_file $PWD/acl" "listener $1 127.0.0.1" > broker.conf
+[ -n "$2" ] || exit 0
+key="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1"
+openssl req -x509 $key -subj /CN=CA -keyout ca.key -out ca.crt
+openssl req $key -subj /CN=localhost -keyout server.key -out server.csr
+openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 1 -out server.crt \
+    -extfile <(echo subjectAltName=DNS:localhost)
+printf '%s\n' "listener $2 127.0.0.1" "certfile $PWD/server.crt" "keyfile $PWD/server.key" \
+    >> broker.conf)";
+
+quint16 freePort() {
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
+}
+
+bool run(const QString& program, const QStringList& arguments, const QString& folder = {}) {
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.start(program, arguments);
+    return process.waitForFinished(30000) && process.exitCode() == 0;
+}
+
+// Resident memory, but none under AddressSanitizer: its quarantine holds what was freed.
+long residentKb() {
+    QFile statm(QStringLiteral("/proc/self/statm"));
+#if defined(__SANITIZE_ADDRESS__)
+    return 0;
+#endif
+    return statm.open(QIODevice::ReadOnly) ? statm.readAll().split(' ')[1].toLong() * 4 : 0;
+}
+
+struct Broker {
+    QTemporaryDir dir;
+    quint16 port = freePort(), tlsPort = 0;
+    QProcess process;
+    QByteArray log;
+
+    explicit Broker(bool tls = false) : tlsPort(tls ? freePort() : 0) {
+        QVERIFY(run(
+            "bash",
+            {"-c", kSetUp, "-", QString::number(port), tls ? QString::number(tlsPort) : QString()},
+            dir.path()));
+        QObject::connect(&process, &QProcess::readyReadStandardError,
+                         [this] { log += process.readAllStandardError(); });
+    }
+    ~Broker() {
+        signal(SIGCONT);
+        stop();
+    }
+    bool start() {
+        log.clear();
+        process.start(QStringLiteral("mosquitto"), {"-c", dir.filePath("broker.conf")});
+        return QTest::qWaitFor([this] { return log.contains(" running"); }, 10000);
+    }
+    void stop() {
+        process.terminate();
+        process.waitForFinished();
+    }
+    void signal(int number) const {
+        if (process.state() == QProcess::Running)
+            ::kill(pid_t(process.processId()), number);
+    }
+    QString url() const { return QStringLiteral("mqtt://wattmeter@127.0.0.1:%1").arg(port); }
+    QStringList observer() const {
+        return {"-p", QString::number(port), "-u", "observer", "-P", "look", "-q", "1"};
+    }
+};
+
+// mosquitto_sub as the observer, one line per message (retain flag, topic, payload), line by
+// line: of itself it flushes only after a message.
+struct Subscriber {
+    QProcess process;
+    QByteArray seen;
+    explicit Subscriber(const Broker& broker) {
+        process.start("stdbuf", QStringList{"-oL", "mosquitto_sub", "-d", "-t", "wattmeter/n1/#",
+                                            "-F", "%r %t %p"} +
+                                    broker.observer());
+        QVERIFY(saw("SUBACK"));
+    }
+    ~Subscriber() {
+        process.kill();
+        process.waitForFinished();
+    }
+    // Whether the line has come, or comes within the time given.
+    bool saw(const QByteArray& line, int ms = 5000) {
+        return QTest::qWaitFor([&] { return (seen += process.readAll()).contains(line); }, ms);
+    }
+};
+
+Client::Settings settings(const QString& url, const QByteArray& id = "wattmeter-n1") {
+    Client::Settings settings;
+    settings.password = "secret";
+    settings.clientId = id;
+    settings.willTopic = "wattmeter/n1/availability";
+    settings.willPayload = "offline";
+    settings.firstRetryMs = 100;
+    settings.lastRetryMs = 400;
+    settings.housekeepingMs = 100;
+    QString error;
+    if (!mqtt::parseBrokerUrl(url, settings.broker, error))
+        qFatal("%s", qPrintable(error));
+    return settings;
+}
+
+// What the program does with its client: "online" in every session.
+void announce(Client& client) {
+    QObject::connect(&client, &Client::sessionStarted, &client, [&client] {
+        client.publishLatest("wattmeter/n1/availability", "online", true);
+    });
+    QString error;
+    QVERIFY2(client.start(error), qPrintable(error));
+}
+
+QString cause(const QSignalSpy& reported, int line) {
+    return reported.at(line).at(0).toString().section(": ", 2);
+}
+
+} // namespace
 
 class tst_mqtt_client : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { QVERIFY(broker_.start()); }
     void brokerUrl_data();
     void brokerUrl();
     void nodeId_data();
     void nodeId();
     void password();
+    void retainedMessagesAndTheWill();
+    void connects_data();
+    void connects();
+    void reconnectsWithBackOff();
+    void stuckBrokerHoldsUpNothing();
+
+private:
+    Broker broker_{true}; // for the tests that leave it running
 };
 
 void tst_mqtt_client::brokerUrl_data() {
@@ -89,5 +237,158 @@ void tst_mqtt_client::password() {
     QVERIFY(!mqtt::readPassword(dir.filePath("missing"), password, error));
 }
 
-QTEST_GUILESS_MAIN(tst_mqtt_client)
+void tst_mqtt_client::retainedMessagesAndTheWill() {
+    // A program that announces itself and is then killed: the broker publishes its will.
+    QProcess program;
+    {
+        Subscriber live(broker_);
+        program.start(QCoreApplication::applicationFilePath(), {"--client", broker_.url()});
+        QVERIFY(live.saw("0 wattmeter/n1/availability online\n"));
+        QVERIFY(Subscriber(broker_).saw("1 wattmeter/n1/availability online\n")); // retained
+        program.kill();
+        QVERIFY(live.saw("0 wattmeter/n1/availability offline\n"));
+    }
+    QVERIFY(Subscriber(broker_).saw("1 wattmeter/n1/availability offline\n"));
+
+    // A command waiting retained, then one sent live.
+    const QStringList command = broker_.observer() + QStringList{"-t", "wattmeter/n1/command"};
+    QVERIFY(run("mosquitto_pub", command + QStringList{"-r", "-m", "kept"}));
+    Client client(settings(broker_.url()));
+    QSignalSpy received(&client, &Client::messageReceived);
+    client.subscribe("wattmeter/n1/command");
+    announce(client);
+    QTRY_COMPARE(received.size(), 1);
+    QVERIFY(run("mosquitto_pub", command + QStringList{"-m", "now"}));
+    QTRY_COMPARE(received.size(), 2);
+    const QByteArray topic = "wattmeter/n1/command";
+    QCOMPARE(received[0], (QVariantList{topic, QByteArray("kept"), true}));
+    QCOMPARE(received[1], (QVariantList{topic, QByteArray("now"), false}));
+
+    // A clean stop: the final message goes out and the will is not published.
+    Subscriber live(broker_);
+    QVERIFY(client.stop("wattmeter/n1/availability", "stopped", true));
+    QVERIFY(live.saw("0 wattmeter/n1/availability stopped\n"));
+    QTest::qWait(300); // the time a will would take to come
+    QVERIFY(!live.saw("0 wattmeter/n1/availability offline", 0));
+}
+
+void tst_mqtt_client::reconnectsWithBackOff() {
+    Broker broker;
+    Client client(settings(broker.url()));
+    QSignalSpy reported(&client, &Client::reported), sessions(&client, &Client::sessionStarted);
+    announce(client);
+    QTest::qWait(700); // several attempts at the broker that is not there yet
+    QCOMPARE(reported.size(), 1);
+    QCOMPARE(reported[0][0].toString(), "wattmeter: MQTT broker " + broker.url().mid(17) +
+                                            ": connection refused; trying again in 100 ms");
+    long memory = 0;
+    qsizetype files = 0;
+    for (int cycle = 1; cycle <= 10; ++cycle) {
+        QVERIFY(broker.start());
+        QTRY_COMPARE(sessions.size(), cycle);
+        QVERIFY(Subscriber(broker).saw("1 wattmeter/n1/availability online\n")); // again
+        const qsizetype open = QDir("/proc/self/fd").entryList().size();
+        if (cycle == 2)
+            std::tie(memory, files) = std::pair(residentKb(), open);
+        QVERIFY(cycle < 10 || (open == files && residentKb() - memory < 2048));
+        broker.stop();
+        QTRY_VERIFY(!client.isConnected());
+    }
+    QCOMPARE(client.reconnects(), quint64(9));
+    QCOMPARE(cause(reported, 1), "connected");
+    QCOMPARE(cause(reported, 2), "connection lost; trying again in 100 ms");
+    for (qsizetype line = 1; line < reported.size(); ++line) // each line a new cause
+        QVERIFY(reported[line] != reported[line - 1]);
+}
+
+void tst_mqtt_client::connects_data() {
+    QTest::addColumn<QString>("url"); // without the port, which the broker chose
+    QTest::addColumn<QString>("ca");
+    QTest::addColumn<QByteArray>("password");
+    QTest::addColumn<QString>("expected"); // what is reported first
+    const auto row = [](const char* name, const char* url, const char* ca, const char* password,
+                        const QString& expected) {
+        QTest::newRow(name) << QString(url) << QString(ca) << QByteArray(password) << expected;
+    };
+    const QString failed = QStringLiteral("certificate verify failed: %1; trying again in 100 ms");
+    row("TLS to the name in the certificate", "mqtts://wattmeter@localhost", "ca.crt", "secret",
+        "connected");
+    row("TLS with the system's CAs", "mqtts://wattmeter@localhost", "", "secret",
+        failed.arg("unable to get local issuer certificate"));
+    row("TLS to an address the certificate does not name", "mqtts://wattmeter@127.0.0.1", "ca.crt",
+        "secret", failed.arg("IP address mismatch"));
+    row("wrong password", "mqtt://wattmeter@127.0.0.1", "", "wrong",
+        "refused: not authorised; trying again in 100 ms");
+}
+
+void tst_mqtt_client::connects() {
+    QFETCH(QString, url);
+    QFETCH(QString, ca);
+    QFETCH(QByteArray, password);
+    QFETCH(QString, expected);
+    const quint16 port = url.startsWith("mqtts:") ? broker_.tlsPort : broker_.port;
+    Client::Settings given = settings(url + ':' + QString::number(port));
+    given.caFile = ca.isEmpty() ? ca : broker_.dir.filePath(ca);
+    given.password = password;
+    broker_.log.clear();
+    Client client(given);
+    QSignalSpy reported(&client, &Client::reported);
+    announce(client);
+    QTRY_COMPARE(reported.size(), 1);
+    QCOMPARE(cause(reported, 0), expected);
+    QCOMPARE(client.isConnected(), expected == "connected");
+    if (client.isConnected())
+        return;
+    QTest::qWait(1000); // attempts at 0, 0.1, 0.3 and 0.7 s, each refused
+    QCOMPARE(reported.size(), 1);
+    const qsizetype attempts = broker_.log.count("New connection from");
+    QVERIFY2(attempts >= 3 && attempts <= 5, qPrintable(QString::number(attempts)));
+}
+
+void tst_mqtt_client::stuckBrokerHoldsUpNothing() {
+    Broker broker;
+    QVERIFY(broker.start());
+    Client client(settings(broker.url()));
+    announce(client);
+    QTRY_VERIFY(client.isConnected());
+    Subscriber live(broker);
+    broker.signal(SIGSTOP);
+    const long memory = residentKb();
+    // Turns of the event loop of 100 ms or more: a few at most, from a busy machine's scheduling,
+    // none near a second.
+    qint64 slowest = 0;
+    int sent = 0, slow = 0;
+    QElapsedTimer flood, turn;
+    for (flood.start(); flood.elapsed() < 3000; ++sent) {
+        turn.start();
+        client.publishLatest("wattmeter/n1/state", QByteArray::number(sent), true);
+        client.publishEvent("wattmeter/n1/alarm", "alarm " + QByteArray::number(sent));
+        QCoreApplication::processEvents();
+        slowest = std::max(slowest, turn.elapsed());
+        slow += turn.elapsed() >= 100;
+    }
+    qInfo("%d states and alarms; slowest turn %lld ms; %ld KiB more", sent, slowest,
+          residentKb() - memory);
+    QVERIFY(slow <= 10 && slowest < 1000);
+    QVERIFY(residentKb() - memory < 10240);
+    QCOMPARE(client.eventsDropped(), quint64(sent - mqtt::Outbox::kMaxEvents));
+    broker.signal(SIGCONT);
+    const QByteArray last = QByteArray::number(sent - 1);
+    QVERIFY(live.saw("0 wattmeter/n1/state " + last + '\n'));
+    QVERIFY(live.saw("0 wattmeter/n1/alarm alarm " + last + '\n'));
+    QCOMPARE(live.seen.count(" wattmeter/n1/alarm "), mqtt::Outbox::kMaxEvents);
+}
+
+// The test program runs a client of its own when asked, for the test to kill.
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--client") == 0) {
+        Client client(settings(QString::fromLocal8Bit(argv[2]), "wattmeter-killed"));
+        announce(client);
+        return application.exec();
+    }
+    tst_mqtt_client test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_mqtt_client.moc"
