@@ -247,6 +247,9 @@ void tst_mqtt_client::retainedMessagesAndTheWill() {
         QVERIFY(Subscriber(broker_).saw("1 wattmeter/n1/availability online\n")); // retained
         program.kill();
         QVERIFY(live.saw("0 wattmeter/n1/availability offline\n"));
+        program.waitForFinished(); // if it has not yet been seen to end
+        QVERIFY(program.readAllStandardError().endsWith(broker_.url().mid(17).toUtf8() +
+                                                        ": connected\n")); // also on standard error
     }
     QVERIFY(Subscriber(broker_).saw("1 wattmeter/n1/availability offline\n"));
 
@@ -295,14 +298,17 @@ void tst_mqtt_client::reconnectsWithBackOff() {
         QTRY_VERIFY(!client.isConnected());
     }
     QCOMPARE(client.reconnects(), quint64(9));
-    QCOMPARE(cause(reported, 1), "connected");
+    QVERIFY(!client.stop("wattmeter/n1/availability", "offline", true)); // with nobody to tell
+    QVERIFY(broker.start());
+    QTest::qWait(300); // beyond the next attempt, had the client gone on
+    QCOMPARE(sessions.size(), 10);
     QCOMPARE(cause(reported, 2), "connection lost; trying again in 100 ms");
     for (qsizetype line = 1; line < reported.size(); ++line) // each line a new cause
         QVERIFY(reported[line] != reported[line - 1]);
 }
 
 void tst_mqtt_client::connects_data() {
-    QTest::addColumn<QString>("url"); // without the port, which the broker chose
+    QTest::addColumn<QString>("url"); // %p is the broker's port, %t its port for TLS
     QTest::addColumn<QString>("ca");
     QTest::addColumn<QByteArray>("password");
     QTest::addColumn<QString>("expected"); // what is reported first
@@ -311,13 +317,15 @@ void tst_mqtt_client::connects_data() {
         QTest::newRow(name) << QString(url) << QString(ca) << QByteArray(password) << expected;
     };
     const QString failed = QStringLiteral("certificate verify failed: %1; trying again in 100 ms");
-    row("TLS to the name in the certificate", "mqtts://wattmeter@localhost", "ca.crt", "secret",
+    row("TLS to the name in the certificate", "mqtts://wattmeter@localhost:%t", "ca.crt", "secret",
         "connected");
-    row("TLS with the system's CAs", "mqtts://wattmeter@localhost", "", "secret",
+    row("TLS with the system's CAs", "mqtts://wattmeter@localhost:%t", "", "secret",
         failed.arg("unable to get local issuer certificate"));
-    row("TLS to an address the certificate does not name", "mqtts://wattmeter@127.0.0.1", "ca.crt",
-        "secret", failed.arg("IP address mismatch"));
-    row("wrong password", "mqtt://wattmeter@127.0.0.1", "", "wrong",
+    row("TLS to an address the certificate does not name", "mqtts://wattmeter@127.0.0.1:%t",
+        "ca.crt", "secret", failed.arg("IP address mismatch"));
+    row("TLS to a port without it", "mqtts://wattmeter@localhost:%p", "ca.crt", "secret",
+        "TLS: unexpected eof while reading; trying again in 100 ms");
+    row("wrong password", "mqtt://wattmeter@127.0.0.1:%p", "", "wrong",
         "refused: not authorised; trying again in 100 ms");
 }
 
@@ -326,8 +334,8 @@ void tst_mqtt_client::connects() {
     QFETCH(QString, ca);
     QFETCH(QByteArray, password);
     QFETCH(QString, expected);
-    const quint16 port = url.startsWith("mqtts:") ? broker_.tlsPort : broker_.port;
-    Client::Settings given = settings(url + ':' + QString::number(port));
+    Client::Settings given = settings(url.replace("%p", QString::number(broker_.port))
+                                          .replace("%t", QString::number(broker_.tlsPort)));
     given.caFile = ca.isEmpty() ? ca : broker_.dir.filePath(ca);
     given.password = password;
     broker_.log.clear();
@@ -348,8 +356,15 @@ void tst_mqtt_client::connects() {
 void tst_mqtt_client::stuckBrokerHoldsUpNothing() {
     Broker broker;
     QVERIFY(broker.start());
-    Client client(settings(broker.url()));
+    broker.signal(SIGSTOP); // takes connections, answers none
+    Client::Settings stuck = settings(broker.url());
+    stuck.connectTimeoutMs = 300;
+    Client client(stuck);
+    QSignalSpy reported(&client, &Client::reported);
     announce(client);
+    QTRY_COMPARE(reported.size(), 1);
+    QCOMPARE(cause(reported, 0), "no answer; trying again in 100 ms");
+    broker.signal(SIGCONT);
     QTRY_VERIFY(client.isConnected());
     Subscriber live(broker);
     broker.signal(SIGSTOP);
