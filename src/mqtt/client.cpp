@@ -3,7 +3,6 @@
 #include "tls_context.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QHostInfo>
 #include <QPointer>
 #include <QSocketNotifier>
@@ -107,11 +106,15 @@ bool Client::start(QString& error) {
     return true;
 }
 
-void Client::subscribe(const QByteArray& topicFilter) {
+bool Client::subscribe(const QByteArray& topicFilter) {
+    if (mosquitto_sub_topic_check2(topicFilter.constData(), size_t(topicFilter.size())) !=
+        MOSQ_ERR_SUCCESS)
+        return false;
     subscriptions_.append(topicFilter);
     if (state_ == State::Connected)
         mosquitto_subscribe(session_.get(), nullptr, topicFilter.constData(), 1);
     updateWriteInterest();
+    return true;
 }
 
 bool Client::publishLatest(const QByteArray& topic, const QByteArray& payload, bool retain) {
@@ -142,12 +145,14 @@ bool Client::stop(const QByteArray& topic, const QByteArray& payload, bool retai
     state_ = State::Stopping;
     outbox_.replaceWaiting(topic, payload, retain);
     sendNext();
-    // The deadline's timer only wakes the loop below when nothing else does.
+    // The timer both ends the wait and wakes the loop when nothing else would; a timer may fire
+    // a little early, so its firing, not the clock, is the end.
+    bool late = false;
     QTimer deadline;
     deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, this, [&late] { late = true; });
     deadline.start(timeoutMs);
-    const QDeadlineTimer end(timeoutMs);
-    while (session_ && !outbox_.isEmpty() && !end.hasExpired())
+    while (session_ && !outbox_.isEmpty() && !late)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const bool acknowledged = session_ && outbox_.isEmpty();
     if (session_) {

@@ -10,6 +10,12 @@
 // or refused it; each new cause is one line on standard error. Every session it starts is
 // announced, so the owner can publish what a fresh session needs (availability, discovery,
 // state); the subscriptions are renewed by the client.
+//
+// The owner's part, in order: fill the settings from the options (parseBrokerUrl, readPassword,
+// the node id; a will of "offline" on its availability topic), subscribe to what it takes in,
+// connect sessionStarted to publishing "online", the discovery configurations and the state with
+// publishLatest, send each alarm with publishEvent, and start(). connectedChanged, reconnects()
+// and eventsDropped() are its figures to show. On a clean exit it calls stop() with "offline".
 #pragma once
 
 #include "mqtt/options.h"
@@ -61,8 +67,9 @@ public:
     // no message to publish).
     bool start(QString& error);
 
-    // A topic filter to subscribe to at QoS 1, in this session and every later one.
-    void subscribe(const QByteArray& topicFilter);
+    // A topic filter to subscribe to at QoS 1, in this session and every later one. False when it
+    // is not a valid filter.
+    bool subscribe(const QByteArray& topicFilter);
     // QoS 1, through the outbox. False when the topic is not one to publish to, the payload is
     // too large, or too many topics wait.
     bool publishLatest(const QByteArray& topic, const QByteArray& payload, bool retain);
