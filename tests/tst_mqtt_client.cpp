@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/prctl.h>
 
 using mqtt::Client;
 
@@ -77,6 +78,7 @@ struct Broker {
     }
     bool start() {
         log.clear();
+        process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }); // ends with us
         process.start(QStringLiteral("mosquitto"), {"-c", dir.filePath("broker.conf")});
         return QTest::qWaitFor([this] { return log.contains(" running"); }, 10000);
     }
@@ -99,9 +101,8 @@ struct Subscriber {
     QProcess process;
     QByteArray seen;
     explicit Subscriber(const Broker& broker) {
-        process.start("stdbuf", QStringList{"-oL", "mosquitto_sub", "-d", "-t", "wattmeter/n1/#",
-                                            "-F", "%r %t %p"} +
-                                    broker.observer());
+        const QStringList line = {"-oL", "mosquitto_sub", "-d", "-t", "#", "-F", "%r %t %p"};
+        process.start("stdbuf", line + broker.observer());
         QVERIFY(saw("SUBACK"));
     }
     ~Subscriber() {
