@@ -5,6 +5,7 @@
 #include "dashboard/server.h"
 #include "dashboard/station_view.h"
 #include "link/qt_serial_component.h"
+#include "mqtt/bridge.h"
 #include "ui/frm_wattmeter.h"
 
 #include <QApplication>
@@ -84,7 +85,33 @@ int main(int argc, char* argv[]) {
         QStringLiteral("A host name the dashboard answers to besides IP addresses and localhost "
                        "(may be given more than once)."),
         QStringLiteral("name"));
-    describe(parser, {journalOption, notifyOption, serveOption, serveHostOption});
+    const QCommandLineOption mqttOption(
+        QStringLiteral("mqtt"),
+        QStringLiteral("Publish the station on the MQTT broker at <url>, "
+                       "mqtt://[user@]host[:port] or mqtts://... for TLS, with Home Assistant's "
+                       "discovery. The password comes from --mqtt-password-file or "
+                       "WATTMETER_MQTT_PASSWORD."),
+        QStringLiteral("url"));
+    const QCommandLineOption mqttCaOption(
+        QStringLiteral("mqtt-ca"),
+        QStringLiteral("The certificate authority for mqtts:// (else the system's)."),
+        QStringLiteral("file"));
+    const QCommandLineOption mqttPasswordOption(
+        QStringLiteral("mqtt-password-file"),
+        QStringLiteral("Read the broker's password from the first line of <file>."),
+        QStringLiteral("file"));
+    const QCommandLineOption mqttNodeOption(
+        QStringLiteral("mqtt-node"),
+        QStringLiteral("The station's name in topics, wattmeter/<id>/... (a-z, 0-9, _ and -); "
+                       "the host name by default."),
+        QStringLiteral("id"));
+    const QCommandLineOption mqttControlOption(
+        QStringLiteral("mqtt-control"),
+        QStringLiteral("Also take commands from wattmeter/<id>/command (POWER, CURRENT, STATUS, "
+                       "RESET, POLL ON|OFF, CURRENTS ON|OFF, DISMISS WARNING), with the "
+                       "window's rules; let the broker's access list say who may send them."));
+    describe(parser, {journalOption, notifyOption, serveOption, serveHostOption, mqttOption,
+                      mqttCaOption, mqttPasswordOption, mqttNodeOption, mqttControlOption});
     if (asksForInformation(argc, argv)) {
         QCoreApplication information(argc, argv);
         parser.process(information); // prints and exits
@@ -148,7 +175,22 @@ int main(int argc, char* argv[]) {
     if (notifier)
         QObject::connect(notifier.get(), &app::Notifier::activated, &window,
                          &ui::frmWattmeter::bringToFront);
+    std::unique_ptr<mqtt::Bridge> bridge;
+    if (parser.isSet(mqttOption)) {
+        QString error;
+        bridge = mqtt::Bridge::start(
+            {parser.value(mqttOption), parser.value(mqttCaOption), parser.value(mqttPasswordOption),
+             parser.value(mqttNodeOption), parser.isSet(mqttControlOption)},
+            station, window.commands(), error);
+        if (!bridge) {
+            std::fprintf(stderr, "wattmeter: MQTT: %s\n", qPrintable(error));
+            return 1;
+        }
+    }
     window.Form_Load();
     window.show();
-    return application.exec();
+    const int status = application.exec();
+    if (bridge)
+        bridge->stop(); // offline, rather than the broker's word for a lost connection
+    return status;
 }

@@ -5,8 +5,9 @@
 #                                  a throwaway settings folder with COM1 already chosen; type
 #                                  simulator commands (help, overpower, band, ...) here; the
 #                                  program's own options (--notify, --journal FILE, --serve
-#                                  [ADDRESS:]PORT, --serve-host NAME) go to the
-#                                  program, the others to the simulator
+#                                  [ADDRESS:]PORT, --serve-host NAME, --mqtt URL, --mqtt-ca
+#                                  FILE, --mqtt-password-file FILE, --mqtt-node ID,
+#                                  --mqtt-control) go to the program, the others to the simulator
 #   bash tools/run.sh --amplifier  the program on its own, with your settings and ports
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -23,8 +24,9 @@ program_options=()
 simulator_options=()
 while (($#)); do
     case $1 in
-    --notify) program_options+=("$1") ;;
-    --journal | --serve | --serve-host) program_options+=("$1" "${2:?$1 needs a value}") && shift ;;
+    --notify | --mqtt-control) program_options+=("$1") ;;
+    --journal | --serve | --serve-host | --mqtt | --mqtt-ca | --mqtt-password-file | --mqtt-node)
+        program_options+=("$1" "${2:?$1 needs a value}") && shift ;;
     *) simulator_options+=("$1") ;;
     esac
     shift

@@ -1,0 +1,251 @@
+#include "bridge.h"
+
+#include "app/about.h"
+#include "app/command_path.h"
+#include "app/station.h"
+#include "app/station_json.h"
+#include "mqtt/client.h"
+
+#include <QHostInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace mqtt {
+
+namespace {
+
+// Home Assistant greys out readings that are not renewed within this long: the state goes out
+// every minute, so only a program that is gone without its last will lets them expire.
+constexpr int kExpireAfterSeconds = 180;
+constexpr qsizetype kCommandBytes = 32;
+
+const QByteArray kStatusTopic = "homeassistant/status";
+
+// One entity of the device, as Home Assistant's discovery describes it.
+struct Entity {
+    const char* component;
+    const char* object; // in its topic and its unique id
+    const char* name;
+    const char* value; // the template that reads the state (or what a button sends)
+    const char* unit = nullptr;
+    const char* deviceClass = nullptr;
+};
+
+const QString kAnswering = QStringLiteral("{% if value_json.amplifier == 'answering' %}ON"
+                                          "{% elif value_json.amplifier == 'silent' %}OFF"
+                                          "{% else %}None{% endif %}");
+
+// What the state topic tells.
+const Entity kReadings[] = {
+    {"sensor", "forward_power", "Forward power", "{{ value_json.forward_w }}", "W", "power"},
+    {"sensor", "reflected_power", "Reflected power", "{{ value_json.reflected_w }}", "W", "power"},
+    {"sensor", "vswr", "VSWR", "{{ value_json.vswr }}"},
+    {"sensor", "stage1_current", "Stage 1 current", "{{ value_json.stage1_a }}", "A", "current"},
+    {"sensor", "stage2_current", "Stage 2 current", "{{ value_json.stage2_a }}", "A", "current"},
+    {"sensor", "stage3_current", "Stage 3 current", "{{ value_json.stage3_a }}", "A", "current"},
+    {"sensor", "stage4_current", "Stage 4 current", "{{ value_json.stage4_a }}", "A", "current"},
+    {"sensor", "total_current", "Total current", "{{ value_json.total_a }}", "A", "current"},
+    {"sensor", "band", "Band", "{{ value_json.band }}", nullptr, "enum"},
+    {"binary_sensor", "port_up", "Serial port", "{{ 'ON' if value_json.port_open else 'OFF' }}",
+     nullptr, "connectivity"},
+    {"binary_sensor", "amplifier_answering", "Amplifier answering", nullptr},
+    {"binary_sensor", "over_power_warning", "Over-power warning",
+     "{{ 'ON' if value_json.over_power_warning_open_since else 'OFF' }}", nullptr, "problem"},
+};
+// The commands, with control only: buttons send their text, switches set on and off.
+const Entity kButtons[] = {
+    {"button", "power", "Power", "POWER"},
+    {"button", "current", "Current", "CURRENT"},
+    {"button", "status", "Status", "STATUS"},
+    {"button", "reset", "Reset", "RESET"},
+    {"button", "dismiss_warning", "Dismiss over-power warning", "DISMISS WARNING"},
+};
+struct Switch {
+    const char* object;
+    const char* name;
+    const char* field; // of the state
+    const char* on;
+    const char* off;
+};
+const Switch kSwitches[] = {
+    {"polling", "Polling", "polling", "POLL ON", "POLL OFF"},
+    {"currents", "Include current", "currents", "CURRENTS ON", "CURRENTS OFF"}};
+
+QByteArray json(const QJsonObject& object) {
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+} // namespace
+
+QByteArray Bridge::topic(const QString& node, const char* leaf) {
+    return "wattmeter/" + node.toUtf8() + '/' + leaf;
+}
+
+std::unique_ptr<Bridge> Bridge::start(const Options& options, app::Station& station,
+                                      app::CommandPath& commands, QString& error) {
+    Client::Settings client;
+    std::optional<QByteArray> password;
+    if (!parseBrokerUrl(options.url, client.broker, error) ||
+        !readPassword(options.passwordFile, password, error))
+        return nullptr;
+    const QString node =
+        options.node.isEmpty() ? nodeIdFromHostName(QHostInfo::localHostName()) : options.node;
+    if (!isValidNodeId(node)) {
+        error = QStringLiteral("the node id \"%1\" may hold only a-z, 0-9, _ and -").arg(node);
+        return nullptr;
+    }
+    client.password = password;
+    client.caFile = options.caFile;
+    client.clientId = "wattmeter-" + node.toUtf8();
+    client.willTopic = topic(node, "availability");
+    client.willPayload = "offline";
+    auto session = std::make_unique<Client>(client);
+    auto bridge = std::make_unique<Bridge>(Settings{node, options.control}, std::move(session),
+                                           station, commands);
+    if (!bridge->client_->start(error))
+        return nullptr;
+    return bridge;
+}
+
+Bridge::Bridge(const Settings& settings, std::unique_ptr<Client> client, app::Station& station,
+               app::CommandPath& commands, QObject* parent)
+    : QObject(parent), settings_(settings), client_(std::move(client)), station_(station),
+      commands_(commands) {
+    client_->subscribe(kStatusTopic);
+    if (settings_.control)
+        client_->subscribe(topic(settings_.node, "command"));
+    connect(client_.get(), &Client::sessionStarted, this, &Bridge::sessionStarted);
+    connect(client_.get(), &Client::messageReceived, this, &Bridge::received);
+    connect(client_.get(), &Client::connectedChanged, this, [this](bool connected) {
+        station_.recordBus({true, connected, client_->reconnects()});
+    });
+    station_.recordBus({true, false, 0});
+
+    using app::Station;
+    for (const auto signal :
+         {&Station::readingsChanged, &Station::pollingChanged, &Station::journalChanged})
+        connect(&station_, signal, this, &Bridge::stateChanged);
+    connect(&station_, &Station::portChanged, this, &Bridge::stateChanged);
+    connect(&station_, &Station::bandReported, this, &Bridge::stateChanged);
+    connect(&station_, &Station::amplifierChanged, this, &Bridge::stateChanged);
+    connect(&station_, &Station::overPowerWarningChanged, this, &Bridge::stateChanged);
+    connect(&station_, &Station::alarmLogged, this, [this](const app::AlarmLine& line) {
+        client_->publishEvent(topic(settings_.node, "alarm"),
+                              json({{"time", app::isoTime(line.ms)}, {"text", line.text}}));
+        stateChanged();
+    });
+    connect(&stateEvery_, &QTimer::timeout, this, &Bridge::publishState);
+    stateEvery_.start(settings_.stateEveryMs);
+}
+
+Bridge::~Bridge() = default;
+
+void Bridge::sessionStarted() {
+    client_->publishLatest(availabilityTopic(), "online", true);
+    publishDiscovery();
+    publishState();
+}
+
+void Bridge::stateChanged() {
+    // A scan reports readings, alarms and the band together: one state for all of them.
+    if (!std::exchange(stateDue_, true))
+        QTimer::singleShot(0, this, &Bridge::publishState);
+}
+
+void Bridge::publishState() {
+    stateDue_ = false;
+    QJsonObject state = app::stateJson(station_);
+    state["mqtt_alarms_dropped"] = qint64(client_->eventsDropped());
+    client_->publishLatest(topic(settings_.node, "state"), json(state), true);
+    stateEvery_.start(); // a minute from the last one
+}
+
+void Bridge::publishDiscovery() {
+    const QString id = QStringLiteral("wattmeter_") + settings_.node;
+    const QString base = QString::fromUtf8(topic(settings_.node, ""));
+    const QJsonObject device{{"identifiers", QJsonArray{id}},
+                             {"name", QStringLiteral("Amplifier on %1").arg(settings_.node)},
+                             {"manufacturer", "Vorlan"},
+                             {"model", "Wattmeter"},
+                             {"sw_version", WATTMETER_VERSION}};
+    const QJsonObject origin{{"name", app::kProgramName}, {"sw_version", WATTMETER_VERSION}};
+    const auto publish = [&](const char* component, const char* object, QJsonObject config,
+                             bool wanted) {
+        const QByteArray where =
+            QByteArray("homeassistant/") + component + '/' + id.toUtf8() + '/' + object + "/config";
+        if (!wanted) { // a run without control leaves no dead buttons behind
+            client_->publishLatest(where, {}, true);
+            return;
+        }
+        config["unique_id"] = id + '_' + object;
+        config["availability_topic"] = base + "availability";
+        config["device"] = device;
+        config["origin"] = origin;
+        client_->publishLatest(where, json(config), true);
+    };
+    for (const Entity& e : kReadings) {
+        QJsonObject config{{"name", e.name},
+                           {"state_topic", base + "state"},
+                           {"value_template", e.value ? QString(e.value) : kAnswering},
+                           {"expire_after", kExpireAfterSeconds}};
+        if (e.unit)
+            config["unit_of_measurement"] = e.unit;
+        if (e.deviceClass)
+            config["device_class"] = e.deviceClass;
+        const bool band = QByteArray(e.object) == "band";
+        if (band)
+            config["options"] = QJsonArray{"2m", "6m"};
+        else if (QByteArray(e.component) == "sensor") // a number, for Home Assistant's history
+            config["state_class"] = "measurement";
+        publish(e.component, e.object, config, true);
+    }
+    publish("sensor", "last_alarm",
+            {{"name", "Last alarm"},
+             {"state_topic", base + "alarm"},
+             {"value_template", "{{ value_json.text }}"},
+             {"json_attributes_topic", base + "alarm"}},
+            true);
+    for (const Entity& e : kButtons)
+        publish(e.component, e.object,
+                {{"name", e.name}, {"command_topic", base + "command"}, {"payload_press", e.value}},
+                settings_.control);
+    for (const Switch& s : kSwitches)
+        publish(
+            "switch", s.object,
+            {{"name", s.name},
+             {"command_topic", base + "command"},
+             {"payload_on", s.on},
+             {"payload_off", s.off},
+             {"state_topic", base + "state"},
+             {"value_template",
+              QStringLiteral("{{ '%1' if value_json.%2 else '%3' }}").arg(s.on, s.field, s.off)},
+             {"state_on", s.on},
+             {"state_off", s.off}},
+            settings_.control);
+}
+
+void Bridge::received(const QByteArray& where, const QByteArray& payload, bool retained) {
+    if (where == kStatusTopic) {
+        if (payload == "online") // Home Assistant has restarted: it needs the discovery again
+            sessionStarted();
+        return;
+    }
+    // A command left on the broker would fire at every reconnect: only live ones count.
+    if (!settings_.control || where != topic(settings_.node, "command") || retained)
+        return;
+    const QByteArray text = payload.left(kCommandBytes);
+    const app::CommandPath::Outcome outcome = commands_.runRemote(text);
+    QJsonObject result{{"command", QString::fromUtf8(text)},
+                       {"result", outcome ? "sent" : "refused"}};
+    if (!outcome)
+        result["reason"] = app::kRefusalNames[int(*outcome.refusal)];
+    client_->publishEvent(topic(settings_.node, "command/result"), json(result));
+}
+
+void Bridge::stop() {
+    stateEvery_.stop();
+    client_->stop(availabilityTopic(), "offline", true);
+}
+
+} // namespace mqtt

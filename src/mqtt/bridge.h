@@ -1,0 +1,77 @@
+// The station on an MQTT broker, for Home Assistant, Node-RED and whatever else the station
+// runs: it follows the station and publishes its state, its alarms and Home Assistant's
+// discovery of them; with control turned on, it takes commands from one topic, which the
+// broker's access list guards, through the command path, with the window's rules.
+//
+//   wattmeter/<node>/availability     online / offline (retained; offline is the last will too)
+//   wattmeter/<node>/state            the state as /api/readings has it (retained)
+//   wattmeter/<node>/alarm            {"time": ..., "text": ...}, one message per alarm line
+//   wattmeter/<node>/command          POWER, RESET, POLL ON, ... (with control only)
+//   wattmeter/<node>/command/result   {"command": ..., "result": "sent" | "refused", ...}
+//   homeassistant/<component>/wattmeter_<node>/<object>/config   discovery (retained)
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+namespace app {
+class CommandPath;
+class Station;
+} // namespace app
+
+namespace mqtt {
+
+class Client;
+
+class Bridge : public QObject {
+    Q_OBJECT
+public:
+    // As the command line gives them.
+    struct Options {
+        QString url;          // mqtt://[user@]host[:port] or mqtts://...
+        QString caFile;       // mqtts:// only; empty: the system's authorities
+        QString passwordFile; // empty: WATTMETER_MQTT_PASSWORD, if set
+        QString node;         // empty: from the host name
+        bool control = false; // take commands from the command topic
+    };
+    struct Settings {
+        QString node; // safe in a topic
+        bool control = false;
+        int stateEveryMs = 60000; // the state again, so that only a program that is gone expires
+    };
+
+    // The client connecting (and connecting again as long as it runs) and the bridge on it;
+    // null, with the reason, when the options cannot work.
+    static std::unique_ptr<Bridge> start(const Options& options, app::Station& station,
+                                         app::CommandPath& commands, QString& error);
+
+    Bridge(const Settings& settings, std::unique_ptr<Client> client, app::Station& station,
+           app::CommandPath& commands, QObject* parent = nullptr);
+    ~Bridge() override;
+
+    // The topics of this node.
+    static QByteArray topic(const QString& node, const char* leaf);
+    QByteArray availabilityTopic() const { return topic(settings_.node, "availability"); }
+    // "offline" on the availability topic, acknowledged or given up within a second.
+    void stop();
+
+private:
+    void sessionStarted();
+    void publishDiscovery();
+    void stateChanged();
+    void publishState();
+    void received(const QByteArray& topic, const QByteArray& payload, bool retained);
+
+    Settings settings_;
+    std::unique_ptr<Client> client_;
+    app::Station& station_;
+    app::CommandPath& commands_;
+    QTimer stateEvery_;
+    bool stateDue_ = false;
+};
+
+} // namespace mqtt

@@ -1,0 +1,152 @@
+// The MQTT client: one session with one broker, on libmosquitto, inside the program's event loop
+// on its one thread. Nothing here blocks: the host name is resolved by Qt, the connection is made
+// to the address without waiting, and the socket is served by socket notifiers and a timer.
+//
+// What waits to be sent is ours and bounded (the outbox); libmosquitto is handed one message at a
+// time, the next when the broker has acknowledged the last, so its own unbounded queue never
+// grows.
+//
+// The client connects again by itself, with a back-off, after the broker went away, was not there,
+// or refused it; each new cause is one line on standard error. Every session it starts is
+// announced, so the owner can publish what a fresh session needs (availability, discovery,
+// state); the subscriptions are renewed by the client.
+//
+// The owner's part, in order: fill the settings from the options (parseBrokerUrl, readPassword,
+// the node id; a will of "offline" on its availability topic), subscribe to what it takes in,
+// connect sessionStarted to publishing "online", the discovery configurations and the state with
+// publishLatest, send each alarm with publishEvent, and start(). connectedChanged, reconnects()
+// and eventsDropped() are its figures to show. On a clean exit it calls stop() with "offline".
+#pragma once
+
+#include "mqtt/options.h"
+#include "mqtt/outbox.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+
+class QHostAddress;
+class QHostInfo;
+class QSocketNotifier;
+struct mosquitto;
+struct mosquitto_message;
+
+namespace mqtt {
+
+class TlsContext;
+
+class Client : public QObject {
+    Q_OBJECT
+public:
+    struct Settings {
+        BrokerUrl broker;
+        std::optional<QByteArray> password; // sent with broker.user
+        QString caFile;                     // mqtts:// only; empty: the system's CAs
+        QByteArray clientId;
+        QByteArray willTopic; // none when empty; retained, QoS 1
+        QByteArray willPayload;
+        int keepAliveSeconds = 30;
+        int firstRetryMs = 1000; // back-off between attempts, doubling up to the last
+        int lastRetryMs = 60000;
+        int housekeepingMs = 1000;    // keep-alive pings and the connect deadline
+        int connectTimeoutMs = 10000; // from the attempt to the broker's answer
+    };
+
+    explicit Client(Settings settings, QObject* parent = nullptr);
+    // Leaves without a word: the broker publishes the last will. Call stop() for a clean end.
+    ~Client() override;
+
+    // Starts connecting, and keeps at it until stop(). False with the reason, and no attempt,
+    // when the settings cannot work (the CA file, a password without a user name, a will that is
+    // no message to publish).
+    bool start(QString& error);
+
+    // A topic filter to subscribe to at QoS 1, in this session and every later one. False when it
+    // is not a valid filter.
+    bool subscribe(const QByteArray& topicFilter);
+    // QoS 1, through the outbox. False when the topic is not one to publish to, the payload is
+    // too large, or too many topics wait.
+    bool publishLatest(const QByteArray& topic, const QByteArray& payload, bool retain);
+    bool publishEvent(const QByteArray& topic, const QByteArray& payload);
+
+    // Sends `payload` on `topic` (QoS 1) ahead of anything waiting, which is given up, waits at
+    // most `timeoutMs` for the broker's acknowledgement while the event loop runs, and
+    // disconnects. True when the broker acknowledged it.
+    bool stop(const QByteArray& topic, const QByteArray& payload, bool retain,
+              int timeoutMs = 1000);
+
+    bool isConnected() const { return state_ == State::Connected; }
+    // Sessions started after the first.
+    quint64 reconnects() const { return sessions_ > 0 ? sessions_ - 1 : 0; }
+    quint64 eventsDropped() const { return outbox_.eventsDropped(); }
+
+signals:
+    void connectedChanged(bool connected);
+    // A session has started (the first or a later one): publish what it needs.
+    void sessionStarted();
+    void messageReceived(const QByteArray& topic, const QByteArray& payload, bool retained);
+    // A line also written to standard error: each new cause of trouble, and each connection.
+    void reported(const QString& line);
+
+private:
+    enum class State { Idle, Resolving, Connecting, Connected, Waiting, Stopping, Stopped };
+    using Message = Outbox::Message;
+    struct Deleter {
+        void operator()(mosquitto* session) const;
+    };
+    // What libmosquitto's callbacks told during one of its calls, acted on after it returns.
+    struct Told {
+        std::optional<int> connack;
+        QList<int> acknowledged;
+        QList<Message> received;
+        QString error;
+    };
+
+    void resolve();
+    void resolved(const QHostInfo& info);
+    void connectTo(const QList<QHostAddress>& addresses);
+    void connectNext();
+    void serve(int (*call)(mosquitto*, int));
+    void housekeep();
+    void handleTold(int rc, int savedErrno);
+    void sessionUp();
+    void sessionEnded(const QString& cause, bool refused);
+    void retryLater(const QString& cause);
+    void closeSession();
+    void sendNext();
+    void updateWriteInterest();
+    void report(const QString& what);
+    QString describe(int rc, int savedErrno, const QString& logged = {}) const;
+
+    static void onConnect(mosquitto*, void* self, int rc);
+    static void onPublish(mosquitto*, void* self, int mid);
+    static void onMessage(mosquitto*, void* self, const mosquitto_message* message);
+    static void onLog(mosquitto*, void* self, int level, const char* text);
+
+    Settings settings_;
+    State state_ = State::Idle;
+    std::unique_ptr<TlsContext> tls_;
+    std::unique_ptr<mosquitto, Deleter> session_;
+    std::unique_ptr<QSocketNotifier> readable_, writable_;
+    QTimer retry_, housekeeping_;
+    QElapsedTimer attempt_;
+    int lookup_ = -1;
+    QList<QString> addresses_;
+    qsizetype nextAddress_ = 0;
+    int retryMs_ = 0;
+    QString lastCause_; // the last one reported; empty once connected
+    Told told_;
+
+    Outbox outbox_;
+    int outId_ = 0; // the message id of the outbox's message out
+    quint64 sessions_ = 0;
+    QList<QByteArray> subscriptions_;
+};
+
+} // namespace mqtt

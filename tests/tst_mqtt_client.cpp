@@ -1,0 +1,319 @@
+// The MQTT client against a real mosquitto started here on loopback (a free port, its own users
+// and ACL): the options' rules, retained messages, the will of a killed program, reconnecting
+// with a back-off, TLS checked against the URL's host, and a stuck broker that holds up nothing.
+#include "mqtt/client.h"
+#include "support/broker.h"
+#include "support/pty.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/prctl.h>
+
+using mqtt::Client;
+
+namespace {
+
+Client::Settings settings(const QString& url, const QByteArray& id = "wattmeter-n1") {
+    Client::Settings settings;
+    settings.password = "secret";
+    settings.clientId = id;
+    settings.willTopic = "wattmeter/n1/availability";
+    settings.willPayload = "offline";
+    settings.firstRetryMs = 100;
+    settings.lastRetryMs = 400;
+    settings.housekeepingMs = 100;
+    settings.connectTimeoutMs = 1000;
+    QString error;
+    if (!mqtt::parseBrokerUrl(url, settings.broker, error))
+        qFatal("%s", qPrintable(error));
+    return settings;
+}
+
+// What the program does with its client: "online" in every session.
+void announce(Client& client) {
+    QObject::connect(&client, &Client::sessionStarted, &client, [&client] {
+        client.publishLatest("wattmeter/n1/availability", "online", true);
+    });
+    QString error;
+    QVERIFY2(client.start(error), qPrintable(error));
+}
+
+QString cause(const QSignalSpy& reported, int line) {
+    return reported.at(line).at(0).toString().section(": ", 2);
+}
+
+} // namespace
+
+class tst_mqtt_client : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY(broker_.start()); }
+    void brokerUrl_data();
+    void brokerUrl();
+    void nodeId_data();
+    void nodeId();
+    void password();
+    void retainedMessagesAndTheWill();
+    void connects_data();
+    void connects();
+    void reconnectsWithBackOff();
+    void stuckBrokerHoldsUpNothing();
+
+private:
+    Broker broker_{true}; // for the tests that leave it running
+};
+
+void tst_mqtt_client::brokerUrl_data() {
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("expected"); // user@host:port and TLS, or the error
+    const auto row = [](const char* name, const char* url, const char* expected) {
+        QTest::newRow(name) << QString(url) << QString(expected);
+    };
+    row("plain host, default port", "mqtt://broker.lan", "@broker.lan:1883");
+    row("TLS in capitals, default port", "MQTTS://broker.lan", "@broker.lan:8883 TLS");
+    row("user and port", "mqtt://ha@10.0.0.2:65535", "ha@10.0.0.2:65535");
+    row("encoded user", "mqtt://a%40b@h", "a@b@h:1883");
+    row("IPv6 literal", "mqtt://[::1]:1885", "@[::1]:1885");
+    row("IPv6 literal, default port", "mqtts://u@[fe80::1]", "u@[fe80::1]:8883 TLS");
+    row("other scheme", "http://h", "not an mqtt:// or mqtts:// URL");
+    row("password", "mqtt://u:pw@h", "a password does not belong in the URL");
+    row("empty user", "mqtt://@h", "empty user name");
+    row("two at signs", "mqtt://a@b@h", "bad user name");
+    row("encoded control character in the user", "mqtt://a%0a@h", "bad user name");
+    row("path", "mqtt://h:1883/x", "a path is not allowed");
+    row("query", "mqtt://h?x=1", "a query is not allowed");
+    row("empty host", "mqtt://:1883", "no host");
+    row("bad host character", "mqtt://h!st", "bad host name");
+    row("host starts with a dot", "mqtt://.h", "bad host name");
+    row("IPv6 without brackets", "mqtt://::1", "an IPv6 address needs brackets");
+    row("unclosed bracket", "mqtt://[::1", "bad IPv6 address");
+    row("junk after the bracket", "mqtt://[::1]x1", "bad port");
+    row("signed port", "mqtt://h:+1", "bad port");
+    row("port zero", "mqtt://h:0", "port out of range");
+    row("port too large", "mqtt://h:65536", "port out of range");
+    row("space", "mqtt://h :1", "spaces or control characters");
+    row("control character", "mqtt://h\x01", "spaces or control characters");
+}
+
+void tst_mqtt_client::brokerUrl() {
+    QFETCH(QString, url);
+    QFETCH(QString, expected);
+    mqtt::BrokerUrl parsed;
+    QString error;
+    if (mqtt::parseBrokerUrl(url, parsed, error))
+        error = parsed.user + '@' + parsed.authority() + (parsed.tls ? " TLS" : "");
+    QCOMPARE(error, expected);
+}
+
+void tst_mqtt_client::nodeId_data() {
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("fromHost"); // a valid id is what a host name of it would give
+    const auto row = [](const char* name, const QString& given, const char* fromHost) {
+        QTest::newRow(name) << given << QString(fromHost);
+    };
+    row("already safe", "shack_2-a", "shack_2-a");
+    row("capitals, domain, topic and other characters", "Pi.local/+#\u00f6", "pi-local----");
+    row("empty", "", "wattmeter");
+}
+
+void tst_mqtt_client::nodeId() {
+    QFETCH(QString, given);
+    QFETCH(QString, fromHost);
+    QCOMPARE(mqtt::nodeIdFromHostName(given), fromHost);
+    QCOMPARE(mqtt::isValidNodeId(given), given == fromHost);
+}
+
+void tst_mqtt_client::password() {
+    QFile file(broker_.dir.filePath("pw"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("pw 1\r\nsecond\n") && file.flush());
+    std::optional<QByteArray> password;
+    QString error;
+    qputenv("WATTMETER_MQTT_PASSWORD", "env"); // the file comes first
+    QVERIFY(mqtt::readPassword(file.fileName(), password, error) && password == "pw 1");
+    QVERIFY(mqtt::readPassword({}, password, error) && password == "env");
+    qunsetenv("WATTMETER_MQTT_PASSWORD");
+    QVERIFY(mqtt::readPassword({}, password, error) && !password);
+    QVERIFY(!mqtt::readPassword(broker_.dir.filePath("missing"), password, error));
+}
+
+void tst_mqtt_client::retainedMessagesAndTheWill() {
+    // A program that announces itself and is then killed: the broker publishes its will.
+    QProcess program;
+    {
+        Subscriber live(broker_);
+        program.start(QCoreApplication::applicationFilePath(), {"--client", broker_.url()});
+        QVERIFY(live.saw("0 wattmeter/n1/availability online\n"));
+        QVERIFY(Subscriber(broker_).saw("1 wattmeter/n1/availability online\n")); // retained
+        program.kill();
+        QVERIFY(live.saw("0 wattmeter/n1/availability offline\n"));
+        program.waitForFinished(); // if it has not yet been seen to end
+        QVERIFY(program.readAllStandardError().endsWith(broker_.url().mid(17).toUtf8() +
+                                                        ": connected\n")); // also on standard error
+    }
+    QVERIFY(Subscriber(broker_).saw("1 wattmeter/n1/availability offline\n"));
+
+    // A command waiting retained, then one sent live.
+    const QStringList command = broker_.observer() + QStringList{"-t", "wattmeter/n1/command"};
+    QVERIFY(run("mosquitto_pub", command + QStringList{"-r", "-m", "kept"}));
+    Client client(settings(broker_.url()));
+    QSignalSpy received(&client, &Client::messageReceived);
+    QVERIFY(client.subscribe("wattmeter/n1/command") && !client.subscribe("a/#/b"));
+    QVERIFY(!client.publishEvent("a/+", "x") && !client.publishLatest("#", "x", true));
+    announce(client);
+    QTRY_COMPARE(received.size(), 1);
+    QVERIFY(run("mosquitto_pub", command + QStringList{"-m", "now"}));
+    QTRY_COMPARE(received.size(), 2);
+    const QByteArray topic = "wattmeter/n1/command", kept = "kept", now = "now";
+    QCOMPARE(received, (QList<QVariantList>{{topic, kept, true}, {topic, now, false}}));
+
+    // A clean stop: the final message goes out and the will is not published.
+    Subscriber live(broker_);
+    QVERIFY(client.stop("wattmeter/n1/availability", "stopped", true));
+    QVERIFY(live.saw("0 wattmeter/n1/availability stopped\n"));
+    QTest::qWait(300); // the time a will would take to come
+    QVERIFY(!live.saw("0 wattmeter/n1/availability offline", 0));
+}
+
+void tst_mqtt_client::reconnectsWithBackOff() {
+    Broker broker;
+    Client client(settings(broker.url()));
+    QSignalSpy reported(&client, &Client::reported), sessions(&client, &Client::sessionStarted),
+        changes(&client, &Client::connectedChanged);
+    announce(client);
+    QTest::qWait(700); // several attempts at the broker that is not there yet
+    QCOMPARE(reported.size(), 1);
+    QCOMPARE(reported[0][0].toString(), "wattmeter: MQTT broker " + broker.url().mid(17) +
+                                            ": connection refused; trying again in 100 ms");
+    int memory = 0;
+    qsizetype files = 0;
+    for (int cycle = 1; cycle <= 10; ++cycle) {
+        QVERIFY(broker.start());
+        QTRY_COMPARE(sessions.size(), cycle);
+        QVERIFY(Subscriber(broker).saw("1 wattmeter/n1/availability online\n")); // again
+        const qsizetype open = QDir("/proc/self/fd").entryList().size();
+        if (cycle == 2)
+            std::tie(memory, files) = std::pair(residentMegabytes(), open);
+        QVERIFY(cycle < 10 || (open == files && residentMegabytes() - memory < 2));
+        broker.stop();
+        QTRY_VERIFY(!client.isConnected());
+    }
+    QCOMPARE(client.reconnects(), quint64(9));
+    QCOMPARE(changes.size(), 20);
+    QVERIFY(!client.stop("wattmeter/n1/availability", "offline", true)); // with nobody to tell
+    QVERIFY(broker.start());
+    QTest::qWait(300); // beyond the next attempt, had the client gone on
+    QCOMPARE(sessions.size(), 10);
+    QCOMPARE(cause(reported, 2), "connection lost; trying again in 100 ms");
+    for (qsizetype line = 1; line < reported.size(); ++line) // each line a new cause
+        QVERIFY(reported[line] != reported[line - 1]);
+}
+
+void tst_mqtt_client::connects_data() {
+    QTest::addColumn<QString>("url"); // %p is the broker's port, %t and %e its TLS ports
+    QTest::addColumn<QString>("ca");
+    QTest::addColumn<QByteArray>("password");
+    QTest::addColumn<QString>("expected"); // what is reported first
+    const auto row = [](const char* name, const char* url, const char* ca, const char* password,
+                        const QString& expected) {
+        QTest::newRow(name) << QString(url) << QString(ca) << QByteArray(password) << expected;
+    };
+    const QString failed = QStringLiteral("certificate verify failed: %1; trying again in 100 ms");
+    row("TLS to the name in the certificate", "mqtts://wattmeter@localhost:%t", "ca.crt", "secret",
+        "connected");
+    row("TLS with the system's CAs", "mqtts://wattmeter@localhost:%t", "", "secret",
+        failed.arg("unable to get local issuer certificate"));
+    row("TLS to a name the certificate does not have", "mqtts://wattmeter@localhost:%e", "ca.crt",
+        "secret", failed.arg("hostname mismatch"));
+    row("TLS to an address the certificate does not name", "mqtts://wattmeter@127.0.0.1:%t",
+        "ca.crt", "secret", failed.arg("IP address mismatch"));
+    row("TLS to a port without it", "mqtts://wattmeter@localhost:%p", "ca.crt", "secret",
+        "TLS: unexpected eof while reading; trying again in 100 ms");
+    row("wrong password", "mqtt://wattmeter@127.0.0.1:%p", "", "wrong",
+        "refused: not authorised; trying again in 100 ms");
+}
+
+void tst_mqtt_client::connects() {
+    QFETCH(QString, url);
+    QFETCH(QString, ca);
+    QFETCH(QByteArray, password);
+    QFETCH(QString, expected);
+    Client::Settings given = settings(url.replace("%p", QString::number(broker_.port))
+                                          .replace("%t", QString::number(broker_.tlsPort))
+                                          .replace("%e", QString::number(broker_.elsewherePort)));
+    given.caFile = ca.isEmpty() ? ca : broker_.dir.filePath(ca);
+    given.password = password;
+    broker_.log.clear();
+    Client client(given);
+    QSignalSpy reported(&client, &Client::reported);
+    announce(client);
+    QTRY_COMPARE(reported.size(), 1);
+    QCOMPARE(cause(reported, 0), expected);
+    if (expected == "connected")
+        return;
+    QTest::qWait(1000); // attempts at 0, 0.1, 0.3 and 0.7 s, each refused
+    QCOMPARE(reported.size(), 1);
+    const qsizetype attempts = broker_.log.count("New connection from");
+    QVERIFY2(attempts >= 3 && attempts <= 5, qPrintable(QString::number(attempts)));
+}
+
+void tst_mqtt_client::stuckBrokerHoldsUpNothing() {
+    Broker broker;
+    QVERIFY(broker.start());
+    broker.signal(SIGSTOP); // takes connections, answers none
+    Client client(settings(broker.url()));
+    QSignalSpy reported(&client, &Client::reported);
+    announce(client);
+    QTRY_COMPARE(reported.size(), 1);
+    QCOMPARE(cause(reported, 0), "no answer; trying again in 100 ms");
+    broker.signal(SIGCONT);
+    QTRY_VERIFY(client.isConnected());
+    Subscriber live(broker);
+    broker.signal(SIGSTOP);
+    const int memory = residentMegabytes();
+    // Turns of the event loop of 100 ms or more: a few at most, from a busy machine's scheduling,
+    // none near a second.
+    qint64 slowest = 0;
+    int sent = 0, slow = 0;
+    QElapsedTimer flood, turn;
+    for (flood.start(); flood.elapsed() < 3000; ++sent) {
+        turn.start();
+        QVERIFY(client.publishLatest("wattmeter/n1/state", QByteArray::number(sent), true));
+        QVERIFY(client.publishEvent("wattmeter/n1/alarm", "alarm " + QByteArray::number(sent)));
+        QCoreApplication::processEvents();
+        slowest = std::max(slowest, turn.elapsed());
+        slow += turn.elapsed() >= 100;
+    }
+    qInfo("%d states and alarms; slowest turn %lld ms", sent, slowest);
+    QVERIFY(slow <= 10 && slowest < 1000);
+    QVERIFY(residentMegabytes() - memory < 10);
+    QCOMPARE(client.eventsDropped(), quint64(sent - mqtt::Outbox::kMaxEvents));
+    broker.signal(SIGCONT);
+    const QByteArray last = QByteArray::number(sent - 1);
+    QVERIFY(live.saw("0 wattmeter/n1/state " + last + '\n'));
+    QVERIFY(live.saw("0 wattmeter/n1/alarm alarm " + last + '\n'));
+    QCOMPARE(live.seen.count(" wattmeter/n1/alarm "), mqtt::Outbox::kMaxEvents);
+    broker.signal(SIGSTOP); // a clean stop does not wait for it long
+    flood.start();
+    QVERIFY(!client.stop("wattmeter/n1/availability", "offline", true, 300));
+    QVERIFY(flood.elapsed() < 1000);
+}
+
+// The test program runs a client of its own when asked, for the test to kill.
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--client") == 0) {
+        Client client(settings(QString::fromLocal8Bit(argv[2]), "wattmeter-killed"));
+        announce(client);
+        return application.exec();
+    }
+    tst_mqtt_client test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_mqtt_client.moc"
