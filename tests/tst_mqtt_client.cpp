@@ -1,19 +1,15 @@
 // The MQTT client against a real mosquitto started here on loopback (a free port, its own users
-// and ACL): the options' rules, retained messages, the will of a killed program, reconnecting
-// with a back-off, TLS checked against the URL's host, and a stuck broker that holds up nothing.
+// and ACL): the options' rules, retained messages and a clean stop, reconnecting with a
+// back-off, TLS checked against the URL's host, and a stuck broker that holds up nothing.
 #include "mqtt/client.h"
 #include "support/broker.h"
 #include "support/pty.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QSignalSpy>
-#include <QTcpServer>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
-#include <sys/prctl.h>
 
 using mqtt::Client;
 
@@ -59,7 +55,7 @@ private slots:
     void nodeId_data();
     void nodeId();
     void password();
-    void retainedMessagesAndTheWill();
+    void retainedMessagesAndACleanStop();
     void connects_data();
     void connects();
     void reconnectsWithBackOff();
@@ -142,23 +138,9 @@ void tst_mqtt_client::password() {
     QVERIFY(!mqtt::readPassword(broker_.dir.filePath("missing"), password, error));
 }
 
-void tst_mqtt_client::retainedMessagesAndTheWill() {
-    // A program that announces itself and is then killed: the broker publishes its will.
-    QProcess program;
-    {
-        Subscriber live(broker_);
-        program.start(QCoreApplication::applicationFilePath(), {"--client", broker_.url()});
-        QVERIFY(live.saw("0 wattmeter/n1/availability online\n"));
-        QVERIFY(Subscriber(broker_).saw("1 wattmeter/n1/availability online\n")); // retained
-        program.kill();
-        QVERIFY(live.saw("0 wattmeter/n1/availability offline\n"));
-        program.waitForFinished(); // if it has not yet been seen to end
-        QVERIFY(program.readAllStandardError().endsWith(broker_.url().mid(17).toUtf8() +
-                                                        ": connected\n")); // also on standard error
-    }
-    QVERIFY(Subscriber(broker_).saw("1 wattmeter/n1/availability offline\n"));
-
-    // A command waiting retained, then one sent live.
+void tst_mqtt_client::retainedMessagesAndACleanStop() {
+    // A command waiting retained, then one sent live. (The will of a program that was killed is
+    // tst_mqtt_bridge's, with the program itself.)
     const QStringList command = broker_.observer() + QStringList{"-t", "wattmeter/n1/command"};
     QVERIFY(run("mosquitto_pub", command + QStringList{"-r", "-m", "kept"}));
     Client client(settings(broker_.url()));
@@ -304,16 +286,5 @@ void tst_mqtt_client::stuckBrokerHoldsUpNothing() {
     QVERIFY(flood.elapsed() < 1000);
 }
 
-// The test program runs a client of its own when asked, for the test to kill.
-int main(int argc, char* argv[]) {
-    QCoreApplication application(argc, argv);
-    if (argc == 3 && qstrcmp(argv[1], "--client") == 0) {
-        Client client(settings(QString::fromLocal8Bit(argv[2]), "wattmeter-killed"));
-        announce(client);
-        return application.exec();
-    }
-    tst_mqtt_client test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_GUILESS_MAIN(tst_mqtt_client)
 #include "tst_mqtt_client.moc"
