@@ -1,5 +1,5 @@
-// Fuzzes the dashboard's request head reader with whatever a client may send first: it stays
-// inside the bytes and the bounds, and a complete head is the same head with more bytes after it.
+// Fuzzes the request head reader with anything a client may send first: it stays in the bytes and
+// bounds, a head reads the same with more after it, and a CR LF head ends where Qt looks for it.
 #include "dashboard/request_head.h"
 
 #include <cstdint>
@@ -22,6 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (head.length > dashboard::kMaxHead || !inside(head.method, read) ||
             !inside(head.target, read) || !inside(head.host, read) || !inside(head.origin, read) ||
             !head.target.starts_with('/') || again.status != head.status ||
+            (head.crlf && read.find("\r\n\r\n") + 4 != head.length) ||
             again.length != head.length || again.host != head.host)
             std::abort();
     }

@@ -72,6 +72,10 @@ bool closedByServer(int fd) {
     return got == 0 || errno == ECONNRESET;
 }
 
+const QByteArray kUpgrade = "GET /live HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                            "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                            "Sec-WebSocket-Version: 13\r\n\r\n";
+
 // Chromium, headless, on one page, driven through its DevTools protocol.
 struct Browser {
     QTemporaryDir profile;
@@ -183,6 +187,7 @@ void tst_dashboard::refusesWhatItDoesNotServe() {
         {r("GET /", "Host: 1a.2.3.4"), "403"},
         {r("GET /live", "Host: 127.0.0.1\r\nUpgrade: websocket\r\nOrigin: http://evil.example"),
          "403"},
+        {QByteArray(kUpgrade).replace("\r\n", "\n"), "400"}, // an end Qt would never find
         {r("POST /api/readings", "Host: 127.0.0.1\r\nContent-Length: 2") + "{}", "405"},
         {r("GET /../../etc/passwd"), "404"},
         {r("GET /api/history?minutes=61"), "400"},
@@ -223,10 +228,7 @@ void tst_dashboard::badAndSlowClientsChangeNothing() {
     QList<int> clients;
     // A page that never reads its updates, then a thousand idle connections, a megabyte of
     // header and a client that sends a byte a second.
-    clients << rawClient(s.port(),
-                         "GET /live HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
-                         "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
-                         "Sec-WebSocket-Version: 13\r\n\r\n");
+    clients << rawClient(s.port(), kUpgrade);
     for (int i = 0; i < 1000; ++i) {
         clients << rawClient(s.port());
         QCoreApplication::processEvents(); // the server accepts as they come

@@ -144,6 +144,9 @@ RequestHead readRequestHead(std::string_view received) {
     }
     r.length = end;
     r.status = parse(received.substr(0, end), r);
+    r.crlf = true;
+    for (std::size_t at = received.find('\n'); at < end; at = received.find('\n', at + 1))
+        r.crlf = r.crlf && at > 0 && received[at - 1] == '\r';
     return r;
 }
 

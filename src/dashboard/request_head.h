@@ -29,6 +29,7 @@ struct RequestHead {
     bool hasBody = false;    // a Content-Length other than 0, or a Transfer-Encoding
     bool close = false;      // Connection: close, or HTTP/1.0 without keep-alive
     bool websocket = false;  // Upgrade: websocket
+    bool crlf = false; // every line ends in CR LF, as the WebSocket server needs to see its end
 };
 
 RequestHead readRequestHead(std::string_view received);
