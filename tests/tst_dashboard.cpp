@@ -63,13 +63,18 @@ quint16 freePort() {
     return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
 }
 
-// Whether the server has closed the connection: what it sent is read to its end.
-bool closedByServer(int fd) {
+// What the server has sent on a raw connection so far, and whether it has closed it.
+std::pair<QByteArray, bool> received(int fd) {
     char buffer[65536];
+    QByteArray all;
     ssize_t got = 0;
-    while ((got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
-    }
-    return got == 0 || errno == ECONNRESET;
+    while ((got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+        all.append(buffer, got);
+    return {all, got == 0 || errno == ECONNRESET};
+}
+
+bool closedByServer(int fd) {
+    return received(fd).second;
 }
 
 const QByteArray kUpgrade = "GET /live HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
@@ -128,6 +133,7 @@ private slots:
     void servesWhatTheWindowShows();
     void refusesWhatItDoesNotServe();
     void badAndSlowClientsChangeNothing();
+    void floodsStayWithinTheLimits();
     void browserAndPrometheusOnTheSimulator();
 };
 
@@ -260,6 +266,54 @@ void tst_dashboard::badAndSlowClientsChangeNothing() {
     for (const int fd : clients)
         ::close(fd);
     QVERIFY(get(s.port(), "/api/readings").startsWith("HTTP/1.1 200"));
+}
+
+void tst_dashboard::floodsStayWithinTheLimits() {
+    Served s;
+    // One answer at a time on a connection, and a budget smaller than the script.
+    s.server.setLimits({.connections = 4, .live = 2, .backlog = 1, .backlogs = 4096});
+    // Three pages at once for two places: the handshakes under way count.
+    const int pages[] = {rawClient(s.port(), kUpgrade), rawClient(s.port(), kUpgrade),
+                         rawClient(s.port(), kUpgrade)};
+    QByteArray heads;
+    const auto read = [&](int i) { return received(pages[i]).first; };
+    QTRY_COMPARE((heads += read(0) + read(1) + read(2)).count("HTTP/1.1 "), 3);
+    QCOMPARE(heads.count("HTTP/1.1 101"), 2);
+    // Pages that ping (125 bytes, masked) and never take the pongs are dropped.
+    const QByteArray pings = (QByteArray("\x89\xfd") + QByteArray(129, 'p')).repeated(4096);
+    for (const int page : pages)
+        QTRY_VERIFY(::send(page, pings.constData(), pings.size(), MSG_DONTWAIT | MSG_NOSIGNAL) &&
+                    closedByServer(page));
+    // At the limit a new connection pushes out the oldest waiting one.
+    QList<int> idle(4);
+    for (int& fd : idle)
+        fd = rawClient(s.port());
+    QVERIFY(get(s.port(), "/").startsWith("HTTP/1.1 200"));
+    QVERIFY(closedByServer(idle[0]) && !closedByServer(idle[1]));
+    // A client that takes none of its answers: everyone gets a 503 until it goes.
+    const int hog = rawClient(
+        s.port(), QByteArray("GET /app.js HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").repeated(1000));
+    QVERIFY(QTest::qWaitFor([&] { return get(s.port(), "/").startsWith("HTTP/1.1 503"); }));
+    ::close(hog);
+    QVERIFY(QTest::qWaitFor([&] { return get(s.port(), "/").startsWith("HTTP/1.1 200"); }));
+    // Out of descriptors the listener rests, and takes connections again once one is free.
+    const int waiting = rawClient(s.port(), "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    rlimit files{};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    QList<int> fillers{::dup(0)};
+    const rlimit none{rlim_t(fillers[0] + 1), files.rlim_max};
+    ::setrlimit(RLIMIT_NOFILE, &none);
+    for (int fd = 0; (fd = ::dup(0)) >= 0;)
+        fillers << fd;
+    const std::clock_t cpu = std::clock();
+    QTest::qWait(500);
+    QVERIFY(double(std::clock() - cpu) / CLOCKS_PER_SEC < 0.2);
+    for (const int fd : fillers)
+        ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &files);
+    QVERIFY(QTest::qWaitFor([&] { return received(waiting).first.startsWith("HTTP/1.1 200"); }));
+    for (const int fd : idle + QList<int>{pages[0], pages[1], pages[2], waiting})
+        ::close(fd);
 }
 
 void tst_dashboard::browserAndPrometheusOnTheSimulator() {

@@ -4,12 +4,23 @@
 #include "station.h"
 
 #include <QFile>
+#include <QSocketNotifier>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrlQuery>
 #include <QWebSocket>
 
+#include <algorithm>
+#include <climits>
 #include <map>
+
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 namespace dashboard {
 
@@ -74,6 +85,26 @@ int minutesAsked(const QString& query) {
     return ok && only && minutes >= 1 && minutes <= Station::kHistoryMinutes ? minutes : 0;
 }
 
+// The open-file limit, raised towards wanted where the hard limit allows; INT_MAX for none.
+int openFileLimit(int wanted) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(wanted);
+    return INT_MAX;
+#else
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0)
+        return INT_MAX;
+    if (files.rlim_cur != RLIM_INFINITY && files.rlim_cur < rlim_t(wanted)) {
+        rlimit raised = files;
+        raised.rlim_cur = std::min(files.rlim_max, rlim_t(wanted));
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            files = raised;
+    }
+    return files.rlim_cur == RLIM_INFINITY ? INT_MAX
+                                           : int(std::min(files.rlim_cur, rlim_t(INT_MAX)));
+#endif
+}
+
 } // namespace
 
 Server::Server(Station& station, QObject* parent)
@@ -91,7 +122,15 @@ Server::Server(Station& station, QObject* parent)
           {"/dygraph.min.css", style, kChartFolder + QStringLiteral("dygraph.min.css")}})
         if (const QByteArray content = readFile(file); !content.isEmpty())
             files_.insert(path, {200, type, content});
-    connect(&tcp_, &QTcpServer::newConnection, this, &Server::accept);
+    connect(&tcp_, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket* socket = tcp_.nextPendingConnection())
+            take(socket);
+    });
+    retry_ = new QTimer(this);
+    retry_->setSingleShot(true);
+    retry_->setInterval(1000);
+    connect(retry_, &QTimer::timeout, this, &Server::listenAgain);
+    setLimits(limits_);
     connect(&live_, &QWebSocketServer::newConnection, this, [this] {
         while (QWebSocket* client = live_.nextPendingConnection())
             goLive(client);
@@ -105,52 +144,97 @@ Server::Server(Station& station, QObject* parent)
 
 Server::~Server() {
     // The connections go after the lists that their handlers keep them in.
-    for (QTcpSocket* socket : std::as_const(waiting_))
+    for (QTcpSocket* socket : waiting_ + upgrading_)
         socket->disconnect(this);
     for (QWebSocket* client : std::as_const(clients_))
         client->disconnect(this);
 }
 
-bool Server::listen(const QHostAddress& address, quint16 port, QString* error) {
-    if (tcp_.listen(address, port))
-        return true;
-    if (error)
-        *error = tcp_.errorString();
-    return false;
+void Server::setLimits(const Limits& limits) {
+    limits_ = limits;
+    const int files = openFileLimit(limits.connections + kFilesKept);
+    limits_.connections = std::min(limits.connections, std::max(files - kFilesKept, 1));
 }
 
-void Server::accept() {
-    while (QTcpSocket* socket = tcp_.nextPendingConnection()) {
-        if (waiting_.size() + clients_.size() >= kMaxConnections && !waiting_.isEmpty())
-            waiting_.takeFirst()->abort();
-        if (waiting_.size() + clients_.size() >= kMaxConnections) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        waiting_ << socket;
-        // Reading stops at a head's worth: a longer head is refused from what is buffered.
-        socket->setReadBufferSize(kMaxHead + 1);
-        auto* timer = new QTimer(socket);
-        timer->setSingleShot(true);
-        timer->start(deadlineMs_);
-        connect(timer, &QTimer::timeout, socket, &QTcpSocket::abort);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
-        connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
-            deadline(socket)->start(deadlineMs_);
-            serve(socket);
-        });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            waiting_.removeOne(socket);
-            socket->deleteLater();
-        });
+bool Server::listen(const QHostAddress& address, quint16 port, QString* error) {
+    if (!tcp_.listen(address, port)) {
+        if (error)
+            *error = tcp_.errorString();
+        return false;
     }
+#ifndef Q_OS_WIN
+    // Qt's accept retries on every turn of the event loop while the process is out of
+    // descriptors; taking connections here lets the listener rest until one is free.
+    tcp_.pauseAccepting();
+    incoming_ = new QSocketNotifier(tcp_.socketDescriptor(), QSocketNotifier::Read, this);
+    connect(incoming_, &QSocketNotifier::activated, this, &Server::acceptAll);
+#endif
+    return true;
+}
+
+void Server::acceptAll() {
+#ifndef Q_OS_WIN
+    for (;;) {
+        const int fd = ::accept(int(tcp_.socketDescriptor()), nullptr, nullptr);
+        if (fd < 0 && (errno == EINTR || errno == ECONNABORTED))
+            continue;
+        if (fd < 0) {
+            if (errno != EAGAIN && errno != EWOULDBLOCK) { // out of descriptors or memory
+                incoming_->setEnabled(false);
+                retry_->start();
+            }
+            return;
+        }
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        auto* socket = new QTcpSocket(this);
+        if (socket->setSocketDescriptor(fd)) {
+            take(socket);
+        } else {
+            ::close(fd);
+            delete socket;
+        }
+    }
+#endif
+}
+
+void Server::listenAgain() {
+    if (incoming_ && !incoming_->isEnabled()) {
+        retry_->stop();
+        incoming_->setEnabled(true);
+    }
+}
+
+void Server::take(QTcpSocket* socket) {
+    if (connections() >= limits_.connections && !waiting_.isEmpty())
+        waiting_.takeFirst()->abort();
+    if (connections() >= limits_.connections) {
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    waiting_ << socket;
+    // Reading stops at a head's worth: a longer head is refused from what is buffered.
+    socket->setReadBufferSize(kMaxHead + 1);
+    auto* timer = new QTimer(socket);
+    timer->setSingleShot(true);
+    timer->start(deadlineMs_);
+    connect(timer, &QTimer::timeout, socket, &QTcpSocket::abort);
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
+    connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
+        deadline(socket)->start(deadlineMs_);
+        serve(socket);
+    });
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+        waiting_.removeOne(socket);
+        socket->deleteLater();
+        listenAgain();
+    });
 }
 
 void Server::serve(QTcpSocket* socket) {
     // One request at a time, and none while the answers to earlier ones pile up unread.
     while (socket->state() == QAbstractSocket::ConnectedState &&
-           socket->bytesToWrite() < kMaxBacklog) {
+           socket->bytesToWrite() < limits_.backlog) {
         const QByteArray received = socket->peek(kMaxHead + 1);
         const RequestHead head =
             readRequestHead({received.constData(), std::size_t(received.size())});
@@ -184,7 +268,7 @@ void Server::answer(QTcpSocket* socket, const RequestHead& head) {
         reply = failure(403);
     } else if (!get) {
         reply = failure(405);
-    } else if (backlogs >= kMaxBacklogs) {
+    } else if (backlogs >= limits_.backlogs) {
         reply = failure(503); // answers that clients have not taken already fill the budget
     } else if (head.hasBody) {
         reply = failure(400);
@@ -230,19 +314,41 @@ bool Server::wantsLive(const RequestHead& head) const {
                             origin.compare("http://" + host, Qt::CaseInsensitive) == 0 ||
                             origin.compare("https://" + host, Qt::CaseInsensitive) == 0;
     return head.websocket && head.crlf && head.target == "/live" && sameOrigin &&
-           hostAllowed(head.host, allowedNames_) && clients_.size() < kMaxLive;
+           hostAllowed(head.host, allowedNames_) &&
+           upgrading_.size() + clients_.size() < limits_.live;
 }
 
 void Server::upgrade(QTcpSocket* socket) {
     waiting_.removeOne(socket);
+    upgrading_ << socket;
     socket->disconnect(this);
-    delete deadline(socket);
+    // The WebSocket server starts no time-out of its own for a socket handed to it: ours runs on
+    // until the handshake is done.
+    deadline(socket)->start(deadlineMs_);
+    connect(socket, &QObject::destroyed, this, [this, socket] {
+        upgrading_.removeOne(socket);
+        listenAgain();
+    });
     socket->setReadBufferSize(64 * 1024);
     live_.handleConnection(socket);
 }
 
 void Server::goLive(QWebSocket* client) {
+    const auto same = [client](const QTcpSocket* socket) {
+        return socket->peerPort() == client->peerPort() &&
+               socket->peerAddress() == client->peerAddress();
+    };
+    const auto it = std::find_if(upgrading_.begin(), upgrading_.end(), same);
     client->setParent(this);
+    if (it == upgrading_.end()) {
+        client->abort();
+        client->deleteLater();
+        return;
+    }
+    QTcpSocket* socket = *it;
+    upgrading_.erase(it);
+    socket->disconnect(this);
+    delete deadline(socket);
     // The page sends nothing; anything larger than a close frame is not ours.
     client->setMaxAllowedIncomingFrameSize(1024);
     client->setMaxAllowedIncomingMessageSize(1024);
@@ -250,6 +356,13 @@ void Server::goLive(QWebSocket* client) {
     connect(client, &QWebSocket::disconnected, this, [this, client] {
         clients_.removeOne(client);
         client->deleteLater();
+        listenAgain();
+    });
+    // Qt writes a pong for every ping, unbounded, from its own handler of this signal, which runs
+    // first: a page that pings and does not read is dropped as one that does not read updates.
+    connect(socket, &QTcpSocket::readyRead, client, [this, client] {
+        if (client->bytesToWrite() > limits_.liveBacklog)
+            client->abort();
     });
     client->sendTextMessage(QString::fromUtf8(station_.stateJson()));
 }
@@ -262,7 +375,7 @@ void Server::push() {
     const QList<QWebSocket*> clients = clients_; // an abort takes its client off the list
     for (QWebSocket* client : clients) {
         // A page that stopped reading is dropped rather than buffered for.
-        if (client->bytesToWrite() > kMaxLiveBacklog)
+        if (client->bytesToWrite() > limits_.liveBacklog)
             client->abort();
         else
             client->sendTextMessage(state);

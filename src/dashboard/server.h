@@ -10,7 +10,9 @@
 #include <QTcpServer>
 #include <QWebSocketServer>
 
+class QSocketNotifier;
 class QTcpSocket;
+class QTimer;
 class QWebSocket;
 
 namespace dashboard {
@@ -21,13 +23,20 @@ struct RequestHead;
 class Server : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kMaxConnections = 400; // beyond it the oldest waiting one is dropped
-    static constexpr int kMaxLive = 200;        // live pages at once
-    // Unsent bytes: a connection takes no new request beyond the first figure, and while all of
-    // them together hold the second every request gets a 503; a page is dropped beyond the third.
-    static constexpr qint64 kMaxBacklog = 512 * 1024;
-    static constexpr qint64 kMaxBacklogs = 8 << 20;
-    static constexpr qint64 kMaxLiveBacklog = 128 * 1024;
+    // What one client, and all of them together, may hold of the program.
+    struct Limits {
+        int connections = 400; // beyond it the oldest waiting one is dropped
+        int live = 200;        // live pages at once, counting those still in their handshake
+        // Unsent bytes: a connection takes no new request beyond the first figure, and while all
+        // of them together hold the second every request gets a 503; a page is dropped beyond
+        // the third.
+        qint64 backlog = 512 * 1024;
+        qint64 backlogs = 8 << 20;
+        qint64 liveBacklog = 128 * 1024;
+    };
+    // Descriptors left to the rest of the program (the display, the serial port, the journal)
+    // when the open-file limit leaves less than the connections need.
+    static constexpr int kFilesKept = 64;
 
     struct Reply {
         int status = 200;
@@ -40,25 +49,36 @@ public:
 
     // Host names besides IP literals and localhost that requests may give, comma-separated.
     void setAllowedNames(const QString& names) { allowedNames_ = names.toStdString(); }
-    // How long a connection may take to send a whole request head, or to take any of its answer.
+    // How long a connection may take to send a whole request head, to finish its WebSocket
+    // handshake, or to take any of its answer.
     void setDeadline(int ms) { deadlineMs_ = ms; }
+    // Raises the process's open-file limit as far as the connections need, when the hard limit
+    // lets it, and otherwise takes fewer connections.
+    void setLimits(const Limits& limits);
     bool listen(const QHostAddress& address, quint16 port, QString* error = nullptr);
     quint16 port() const { return tcp_.serverPort(); }
 
 private:
-    void accept();
+    void acceptAll();
+    void take(QTcpSocket* socket);
+    void listenAgain();
     void serve(QTcpSocket* socket);
     void answer(QTcpSocket* socket, const RequestHead& head);
     bool wantsLive(const RequestHead& head) const; // a WebSocket request we take
     void upgrade(QTcpSocket* socket);
     void goLive(QWebSocket* client);
     void push();
+    int connections() const { return int(waiting_.size() + upgrading_.size() + clients_.size()); }
 
     Station& station_;
     QTcpServer tcp_;
+    QSocketNotifier* incoming_ = nullptr; // the listener, while connections are taken
+    QTimer* retry_ = nullptr;             // takes connections again after running out of files
     QWebSocketServer live_;
     std::string allowedNames_;
-    QList<QTcpSocket*> waiting_; // HTTP connections, oldest first
+    Limits limits_;
+    QList<QTcpSocket*> waiting_;   // HTTP connections, oldest first
+    QList<QTcpSocket*> upgrading_; // handed to the WebSocket server, handshake not yet done
     QList<QWebSocket*> clients_;
     QHash<QByteArray, Reply> files_; // the page's, and the chart library's from its package
     int deadlineMs_ = 10000;
