@@ -17,13 +17,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const RequestHead head = dashboard::readRequestHead(bytes);
     if (head.status == RequestHead::Complete) {
         const std::string_view read = bytes.substr(0, head.length);
-        const std::string longer = std::string(bytes) + "GET / HTTP/1.1\r\n";
+        const std::string longer = std::string(bytes) + "\nGET / HTTP/1.1\r\n";
         const RequestHead again = dashboard::readRequestHead(longer);
         if (head.length > dashboard::kMaxHead || !inside(head.method, read) ||
             !inside(head.target, read) || !inside(head.host, read) || !inside(head.origin, read) ||
             !head.target.starts_with('/') || again.status != head.status ||
             (head.crlf && read.find("\r\n\r\n") + 4 != head.length) ||
-            again.length != head.length || again.host != head.host)
+            again.length != head.length || again.host != head.host || again.crlf != head.crlf)
             std::abort();
     }
     (void)dashboard::hostAllowed(bytes, "shack.lan,radio");
