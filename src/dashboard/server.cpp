@@ -126,11 +126,12 @@ Server::Server(Station& station, QObject* parent)
         while (QTcpSocket* socket = tcp_.nextPendingConnection())
             take(socket);
     });
+    // Descriptors freed elsewhere in the program tell no one: after running out, look again later.
     retry_ = new QTimer(this);
     retry_->setSingleShot(true);
     retry_->setInterval(1000);
     connect(retry_, &QTimer::timeout, this, &Server::listenAgain);
-    setLimits(limits_);
+    setLimits(limits_); // the defaults, fitted to the open-file limit
     connect(&live_, &QWebSocketServer::newConnection, this, [this] {
         while (QWebSocket* client = live_.nextPendingConnection())
             goLive(client);
