@@ -26,14 +26,8 @@ PEERS=${PEERS:-cutecom gtkterm putty}
     cutecom gtkterm putty
 [ -x "$BUILD_DIR/bin/wattmeter" ] || "$here/tools/setup.sh"
 
-work=$(mktemp -d)
-xvfb_pid=
-cleanup() {
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+. "$here/tools/lib.sh"
+wattmeter_work
 
 tools=$work/tools
 mkdir -p "$tools" "$work/home"
@@ -43,19 +37,7 @@ cc -shared -fPIC -O2 -o "$tools/ptyshim.so" "$here/bench/ptyshim.c" -ldl
 g++ -O2 -fPIC -std=c++17 -o "$tools/bare_qt_window" "$here/bench/bare_qt_window.cpp" \
     $(pkg-config --cflags --libs Qt6Widgets)
 
-# A display of our own, with no window manager: nothing else paints or answers for the programs.
-display=90
-while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do
-    display=$((display + 1))
-done
-Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY=":$display"
-for _ in $(seq 50); do
-    xdpyinfo >/dev/null 2>&1 && break
-    sleep 0.1
-done
-xdpyinfo >/dev/null 2>&1 || { echo "Xvfb did not start." >&2; exit 1; }
+start_display
 unset XDG_CONFIG_HOME
 
 results=${RESULTS:-$work/results.jsonl}

@@ -28,24 +28,8 @@ NGINX_WORKERS=${NGINX_WORKERS:-auto}
     g++ qt6-websockets-dev
 [ -x "$BUILD_DIR/bin/wattmeter" ] || "$here/tools/setup.sh"
 
-work=$(mktemp -d)
-pids=() # ended in reverse order: the last started goes first
-cleanup() {
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill "${pids[$i]}" 2>/dev/null || continue # it ended already
-        wait "${pids[$i]}" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-wait_for() { # command...: tries it for 10 s
-    for _ in $(seq 100); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
+. "$here/tools/lib.sh"
+wattmeter_work
 
 live_clients=$BUILD_DIR/bin/live_clients
 if [ ! -x "$live_clients" ]; then
@@ -55,24 +39,10 @@ if [ ! -x "$live_clients" ]; then
         $(pkg-config --cflags --libs Qt6WebSockets)
 fi
 
-# A display of our own, with no window manager, as in compare_peers.sh.
-display=90
-while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do
-    display=$((display + 1))
-done
-Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=":$display"
-wait_for xdpyinfo >/dev/null 2>&1 || { echo "Xvfb did not start." >&2; exit 1; }
+start_display
 unset QT_QPA_PLATFORM
-
-# The simulator on COM1 and a settings store that opens it, as in tools/soak.sh.
-export XDG_CONFIG_HOME=$work/config
-mkdir -p "$XDG_CONFIG_HOME/Vorlan Wattmeter"
-printf '[settings]\nport=1\n' >"$XDG_CONFIG_HOME/Vorlan Wattmeter/Vorlan Wattmeter.conf"
-"$BUILD_DIR/bin/wattmeter-sim" --fast --com 1 </dev/null >"$work/sim.log" 2>&1 &
-pids+=($!)
-wait_for grep -qs '^link ' "$work/sim.log" || { cat "$work/sim.log"; exit 1; }
+wattmeter_settings
+start_simulator "$work/sim.log" --fast </dev/null
 
 "$BUILD_DIR/bin/wattmeter" --serve 0 >/dev/null 2>"$work/app.log" &
 app=$!
@@ -82,14 +52,10 @@ port=$(sed -n 's|.*dashboard at http://[^/]*:\([0-9]*\)/.*|\1|p' "$work/app.log"
 [ -n "$port" ] || { cat "$work/app.log"; echo "no dashboard line" >&2; exit 1; }
 app_url=http://127.0.0.1:$port
 
-# Polling on through the menus, as in tools/soak.sh: Polling > Enabled, then Include Current.
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Vorlan Amp Wattmeter by Q7ZX$' |
          head -1)
 sleep 1
-xdotool windowfocus --sync "$window" 2>/dev/null
-for item in e i; do
-    xdotool key alt+o sleep 0.3 key alt+o sleep 0.3 key "$item" sleep 0.5
-done
+polling_from_menus "$window"
 has_reading() { curl -s "$app_url/api/readings" | grep -q '"time":"'; }
 wait_for has_reading || { echo "no reading: polling was not switched on" >&2; exit 1; }
 sleep 3 # a few more readings, with the currents

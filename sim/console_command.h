@@ -24,6 +24,8 @@ enum class ConsoleCommand {
     Noise,
     Vanish,
     Return,
+    Mute,
+    Unmute,
     Clear,
     Help,
     Quit,

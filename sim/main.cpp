@@ -2,7 +2,7 @@
 #include "sim/options.h"
 #include "sim/simulator.h"
 
-#include "link/com_port.h"
+#include "link/ports_folder.h"
 
 #include <QFile>
 

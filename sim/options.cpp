@@ -2,6 +2,8 @@
 
 #include "sim/console_command.h"
 
+#include "link/ports_folder.h"
+
 #include <charconv>
 #include <string_view>
 
@@ -51,8 +53,11 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
         } else if (arg == "--com") {
             if (!takeValue())
                 return false;
-            if (!parseNumber(value, options.com) || options.com < 1 || options.com > 16) {
-                error = "--com takes a port number from 1 to 16, not \"" + std::string(value) + '"';
+            if (!parseNumber(value, options.com) || options.com < 1 ||
+                options.com > seriallink::kPortCount) {
+                error = "--com takes a port number from 1 to " +
+                        std::to_string(seriallink::kPortCount) + ", not \"" + std::string(value) +
+                        '"';
                 return false;
             }
         } else if (arg == "--seed") {

@@ -21,6 +21,7 @@ constexpr std::array kSplit = {ScenarioStep{3s, "split"}};
 constexpr std::array kNoise = {ScenarioStep{2s, "noise"}};
 constexpr std::array kVanish = {ScenarioStep{5s, "vanish"}};
 constexpr std::array kOverPower = {ScenarioStep{3s, "overpower"}};
+constexpr std::array kMute = {ScenarioStep{5s, "mute"}, ScenarioStep{20s, "unmute"}};
 constexpr std::array kBands = {
     ScenarioStep{3s, "band"},   ScenarioStep{6s, "band"},   ScenarioStep{9s, "hwhigh"},
     ScenarioStep{12s, "clear"}, ScenarioStep{15s, "hwlow"}, ScenarioStep{18s, "clear"},
@@ -32,6 +33,7 @@ constexpr std::array kScenarios = {
     Scenario{"noise", "a burst of line noise every 4 s", kNoise, 4s},
     Scenario{"vanish", "the device vanishes after 5 s (and comes back 5 s later)", kVanish},
     Scenario{"overpower", "over-power after 3 s, until RESET or \"clear\"", kOverPower},
+    Scenario{"mute", "the amplifier answers nothing from 5 s to 20 s, every 30 s", kMute, 30s},
     Scenario{"bands", "band switch twice, then each band mismatch alarm for 3 s; every 20 s",
              kBands, 20s},
 };

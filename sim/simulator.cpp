@@ -155,6 +155,10 @@ void Simulator::execute(std::string_view line) {
         if (returnsAt_)
             returnsAt_ = now();
         break;
+    case ConsoleCommand::Mute:
+    case ConsoleCommand::Unmute:
+        muted_ = *command == ConsoleCommand::Mute;
+        break;
     case ConsoleCommand::Clear:
         amplifier_.clearFaults();
         break;
@@ -198,8 +202,9 @@ void Simulator::readLine() {
     if (count <= 0)
         return;
     const std::string_view bytes(buffer, static_cast<std::size_t>(count));
-    log("< " + escaped(bytes));
-    send(amplifier_.receive(bytes));
+    log("< " + escaped(bytes) + (muted_ ? " (muted: no answer)" : ""));
+    if (!muted_)
+        send(amplifier_.receive(bytes));
 }
 
 void Simulator::readConsole() {

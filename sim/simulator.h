@@ -53,6 +53,7 @@ private:
     bool consoleOpen_ = true;
     std::string consoleBuffer_;
     bool quit_ = false;
+    bool muted_ = false; // the line stays, the amplifier hears and says nothing
 };
 
 } // namespace sim

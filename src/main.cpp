@@ -1,8 +1,9 @@
+#include "app/about.h"
 #include "app/desktop_notifier.h"
 #include "app/journal.h"
-#include "app/journaling_serial.h"
+#include "app/station.h"
 #include "dashboard/server.h"
-#include "dashboard/station.h"
+#include "dashboard/station_view.h"
 #include "link/qt_serial_component.h"
 #include "ui/frm_wattmeter.h"
 
@@ -59,7 +60,7 @@ void preferX11OnWayland() {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QCoreApplication::setApplicationName(QStringLiteral("Vorlan Wattmeter"));
+    QCoreApplication::setApplicationName(QString::fromLatin1(app::kProgramName));
     QCoreApplication::setApplicationVersion(QStringLiteral(WATTMETER_VERSION));
     QCommandLineParser parser;
     const QCommandLineOption journalOption(
@@ -93,9 +94,9 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     parser.process(application);
 
+    // The station at the centre; every surface below follows it.
+    app::Station station;
     std::unique_ptr<app::Journal> journal;
-    std::unique_ptr<seriallink::SerialComponent> serial =
-        std::make_unique<seriallink::QtSerialComponent>();
     if (parser.isSet(journalOption)) {
         QString error;
         journal = app::Journal::open(parser.value(journalOption), &error);
@@ -104,25 +105,27 @@ int main(int argc, char* argv[]) {
                          qPrintable(parser.value(journalOption)), qPrintable(error));
             return 1;
         }
-        serial = std::make_unique<app::JournalingSerial>(std::move(serial), *journal);
+        journal->follow(station);
     }
 
     std::unique_ptr<app::DesktopNotifier> notifier;
     if (parser.isSet(notifyOption)) {
         QString error;
         notifier = app::DesktopNotifier::start(QDBusConnection::sessionBus(), &error);
-        if (!notifier)
+        if (notifier)
+            notifier->follow(station);
+        else
             std::fprintf(stderr, "wattmeter: %s: alarms show in the window only\n",
                          qPrintable(error));
     }
 
-    dashboard::Station station;
+    dashboard::StationView view(station);
     std::unique_ptr<dashboard::Server> server;
     if (parser.isSet(serveOption)) {
         QHostAddress address;
         quint16 port = 0;
         QString error = QStringLiteral("not [address:]port");
-        server = std::make_unique<dashboard::Server>(station);
+        server = std::make_unique<dashboard::Server>(view);
         server->setAllowedNames(parser.values(serveHostOption).join(','));
         if (!serveAddress(parser.value(serveOption), address, port) ||
             !server->listen(address, port, &error)) {
@@ -141,12 +144,10 @@ int main(int argc, char* argv[]) {
                                  "authentication\n");
     }
 
-    ui::frmWattmeter window(std::move(serial));
-    if (server)
-        window.setStation(&station);
-    window.setJournal(journal.get());
+    ui::frmWattmeter window(std::make_unique<seriallink::QtSerialComponent>(), station);
     if (notifier)
-        window.setNotifier(notifier.get());
+        QObject::connect(notifier.get(), &app::Notifier::activated, &window,
+                         &ui::frmWattmeter::bringToFront);
     window.Form_Load();
     window.show();
     return application.exec();

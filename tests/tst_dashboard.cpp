@@ -2,7 +2,7 @@
 // page and a real Prometheus on its metrics while the simulator plays the amplifier, and bad and
 // slow clients that change nothing for the window or for good clients.
 #include "dashboard/server.h"
-#include "dashboard/station.h"
+#include "dashboard/station_view.h"
 #include "support/pty.h"
 #include "support/window_fixture.h"
 
@@ -86,6 +86,7 @@ struct Browser {
     QTemporaryDir profile;
     QProcess chromium;
     QWebSocket devtools;
+    int calls = 0;
 
     bool open(const QString& url) {
         const quint16 port = freePort();
@@ -99,18 +100,27 @@ struct Browser {
                 devtools.open(QUrl(target["webSocketDebuggerUrl"].toString()));
         return QTest::qWaitFor([&] { return devtools.isValid(); });
     }
-    // The value of a JavaScript expression on the page, as text. The spy waits in an event loop
-    // of its own: QTest's waiting misses the DevTools replies.
+    // The value of a JavaScript expression on the page, as text: the answer with the call's own
+    // id, not one that a call before it gave up waiting for. The answer is waited for in an
+    // event loop of its own: QTest's waiting misses the DevTools replies.
     QString evaluate(const QString& expression) {
-        QSignalSpy reply(&devtools, &QWebSocket::textMessageReceived);
+        const int id = ++calls;
         const QJsonObject call{
-            {"id", 1},
+            {"id", id},
             {"method", "Runtime.evaluate"},
             {"params", QJsonObject{{"expression", "String(" + expression + ")"}}}};
+        QJsonDocument answer;
+        QEventLoop loop;
+        const auto connection = QObject::connect(
+            &devtools, &QWebSocket::textMessageReceived, &loop, [&](const QString& message) {
+                const QJsonDocument reply = QJsonDocument::fromJson(message.toUtf8());
+                if (reply["id"] == id)
+                    answer = reply, loop.quit();
+            });
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
         devtools.sendTextMessage(QJsonDocument(call).toJson());
-        if (!reply.wait(5000))
-            return {};
-        const auto answer = QJsonDocument::fromJson(reply.first().first().toString().toUtf8());
+        loop.exec();
+        QObject::disconnect(connection);
         return answer["result"]["result"]["value"].toString();
     }
     QString text(const QString& id) {
@@ -119,10 +129,12 @@ struct Browser {
 };
 
 struct Served {
-    dashboard::Station station;
-    dashboard::Server server{station};
+    dashboard::StationView view;
+    dashboard::Server server{view};
     quint16 port() { return server.port(); }
-    Served() { QVERIFY(server.listen(QHostAddress::LocalHost, 0)); }
+    explicit Served(const app::Station& station) : view(station) {
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    }
 };
 
 } // namespace
@@ -132,6 +144,7 @@ class tst_dashboard : public QObject {
 private slots:
     void servesWhatTheWindowShows();
     void refusesWhatItDoesNotServe();
+    void historyKeepsTheLastHour();
     void badAndSlowClientsChangeNothing();
     void floodsStayWithinTheLimits();
     void browserAndPrometheusOnTheSimulator();
@@ -139,8 +152,7 @@ private slots:
 
 void tst_dashboard::servesWhatTheWindowShows() {
     WindowFixture f;
-    Served s;
-    f.window->setStation(&s.station);
+    Served s(f.station);
     f.part<QAction>("mnuPortsCom3").trigger();
     f.part<QAction>("mnuPoll1").trigger();
     f.window->Timer1_Timer(); // the next tick polls
@@ -176,7 +188,8 @@ void tst_dashboard::servesWhatTheWindowShows() {
 }
 
 void tst_dashboard::refusesWhatItDoesNotServe() {
-    Served s;
+    app::Station station;
+    Served s(station);
     s.server.setAllowedNames("shack.lan");
     // A request line with the fields given (the Host by default) and the end of the head.
     const auto r = [](const QByteArray& line, const QByteArray& fields = "Host: 127.0.0.1") {
@@ -221,11 +234,33 @@ void tst_dashboard::refusesWhatItDoesNotServe() {
     QTRY_COMPARE((answers += keptOpen.readAll()).count("HTTP/1.1 200"), 2);
 }
 
+void tst_dashboard::historyKeepsTheLastHour() {
+    // Two readings a second for a hour and fifty seconds: the ring keeps the last 7,200, oldest
+    // first, and a shorter history is cut at its start.
+    app::Station station;
+    qint64 now = 1'700'000'000'000;
+    station.setClock([&] { return now; });
+    dashboard::StationView view(station);
+    const int count = int(dashboard::StationView::kHistorySize) + 100;
+    for (int i = 0; i < count; ++i, now += 500)
+        station.recordReadings({QString::number(i)}, 0, 0);
+    now -= 500;
+    const auto history = [&](int minutes) {
+        return QJsonDocument::fromJson(view.historyJson(minutes))["readings"].toArray();
+    };
+    const QJsonArray hour = history(60);
+    QCOMPARE(hour.size(), 7200);
+    for (int k = 0; k < hour.size(); ++k)
+        QCOMPARE(hour[k]["forward_w"].toInt(), 100 + k);
+    const QJsonArray minute = history(1);
+    QCOMPARE(minute.size(), 121);
+    QCOMPARE(minute.first()["forward_w"].toInt(), count - 121);
+}
+
 void tst_dashboard::badAndSlowClientsChangeNothing() {
     WindowFixture f;
-    Served s;
+    Served s(f.station);
     s.server.setDeadline(500);
-    f.window->setStation(&s.station);
     rlimit files{}; // room for both ends of every connection
     ::getrlimit(RLIMIT_NOFILE, &files);
     files.rlim_cur = files.rlim_max;
@@ -318,8 +353,7 @@ void tst_dashboard::floodsStayWithinTheLimits() {
 
 void tst_dashboard::browserAndPrometheusOnTheSimulator() {
     LiveWindow live;
-    Served s;
-    live.window->setStation(&s.station);
+    Served s(live.station);
     QVERIFY(live.loadWithSimulator());
     live.part<QAction>("mnuPoll1").trigger();
     QSet<double> forward; // every forward power the window showed
@@ -338,6 +372,24 @@ void tst_dashboard::browserAndPrometheusOnTheSimulator() {
         live.part<QPlainTextEdit>("txtAlarms").toPlainText().contains("HIGH VSWR"), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(browser.text("alarms").contains("HIGH VSWR"), 1000);
     QTRY_VERIFY(browser.evaluate("document.getElementById('chart').dataset.points").toInt() > 0);
+    // The adapter pulled and put back: the port comes back on the page as in the window.
+    live.tellSimulator("vanish");
+    QTRY_COMPARE(browser.text("port"), "COM1 closed");
+    live.tellSimulator("return");
+    QTRY_COMPARE(browser.text("port"), "COM1 open");
+    // Silent: the readings look stale and the chart breaks; over the scale, the bar is full.
+    live.station.setSilenceAfter(std::chrono::milliseconds(1000));
+    live.tellSimulator("mute");
+    QTRY_COMPARE_WITH_TIMEOUT(browser.text("live"), "Silent", 5000);
+    QCOMPARE(browser.evaluate("document.getElementById('readings-card').dataset.stale"), "true");
+    QVERIFY(browser.text("silence").startsWith("No reply for "));
+    live.tellSimulator("unmute");
+    live.tellSimulator("overpower");
+    QTRY_COMPARE_WITH_TIMEOUT(browser.text("live"), "Live", 5000);
+    QTRY_VERIFY(browser.evaluate("document.getElementById('chart').dataset.gaps").toInt() > 0);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        browser.evaluate("document.getElementById('bar-forward').dataset.over"), "true", 5000);
+    QCOMPARE(browser.evaluate("document.querySelector('#bar-forward .fill').style.width"), "100%");
 
     // Prometheus scrapes the metrics every second; what it stored is what the window showed.
     QTemporaryDir data;

@@ -1,7 +1,6 @@
 // The opt-in journal: what goes into it, how text from the line is written, and that no line
 // the program acted on is lost, neither in a flood nor when the program is killed.
 #include "app/journal.h"
-#include "app/journaling_serial.h"
 #include "support/window_fixture.h"
 
 #include <QProcess>
@@ -52,38 +51,34 @@ void tst_journal::whatTheProgramDidIsJournaled() {
         {"-5", "-5"}};
     for (const auto& [text, written] : cases)
         QCOMPARE(app::Journal::field(text), written);
-    TempSettings settings;
-    const QString path = settings.folder() + "/journal.csv";
+    WindowFixture f;
+    const QString path = f.settings.folder() + "/journal.csv";
     auto journal = app::Journal::open(path, nullptr);
-    auto* serial = new FakeSerial;
-    ui::frmWattmeter window{std::make_unique<app::JournalingSerial>(
-                                std::unique_ptr<seriallink::SerialComponent>(serial), *journal),
-                            std::make_unique<RecordingMessageBox>()};
-    window.setJournal(journal.get());
-    settings.set("port", "2");
-    window.Form_Load();
-    serial->receive(
+    journal->follow(f.station);
+    f.settings.set("port", "2");
+    f.window->Form_Load();
+    f.receiveAndTick(
         "HIGH BAND SELECTED\rFWD: 850 REV: 12\rVSWR: 1.3:1\rHIGH VSWR\rLOW BAND SELECTED\r");
-    window.Timer1_Timer();
-    part<QAction>(window, "mnuPoll1").trigger();
-    window.Timer1_Timer();
-    serial->refusedPorts = {3};
-    window.mnuPortsCom_Click(3);
-    emit serial->deviceLost("gone");
-    emit serial->reopenFailed("not a tty");
-    emit serial->reopened();
+    f.part<QAction>("mnuPoll1").trigger();
+    f.window->Timer1_Timer();
+    f.serial->refusedPorts = {3};
+    f.window->mnuPortsCom_Click(3);
+    emit f.serial->deviceLost("gone");
+    emit f.serial->reopenFailed("not a tty");
+    emit f.serial->reopened();
+    for (const char* remote : {"RESET", "FOO"})
+        (void)f.window->commands().runRemote(remote);
     QCOMPARE(events(path),
              (QStringList{
                  "port,COM2,opened", "sent,RESET\\r", "band,high", "alarm,HIGH VSWR", "band,low",
                  "reading,850,12,1.3,,,,,", "sent,POWER\\r", "port,COM2,closed",
                  "port,COM3,failed,COM3 could not be opened: No such file or directory",
-                 "port,COM3,lost,gone", "port,COM3,not reopened,not a tty", "port,COM3,reopened"}));
+                 "port,COM3,lost,gone", "port,COM3,not reopened,not a tty", "port,COM3,reopened",
+                 "remote,RESET,refused,no port", "remote,FOO,refused,unknown command"}));
     // A flood of ticks loses no line.
-    for (int i = 0; i < 500; ++i) {
-        serial->receive("CURRENT LIMITER IN EFFECT\rFWD: " + QByteArray::number(i) + " ");
-        window.Timer1_Timer();
-    }
-    QCOMPARE(events(path).size(), 12 + 2 * 500);
+    for (int i = 0; i < 500; ++i)
+        f.receiveAndTick("CURRENT LIMITER IN EFFECT\rFWD: " + QByteArray::number(i) + " ");
+    QCOMPARE(events(path).size(), 14 + 2 * 500);
     QCOMPARE(events(path).last(), "reading,499,12,1.3,,,,,");
 }
 
@@ -106,6 +101,14 @@ void tst_journal::killedProgramLeavesWholeLines() {
         start(program, live.settings.folder() + "/no/such/folder/j.csv")->waitForFinished(10000));
     QCOMPARE(program.exitCode(), 1);
     QVERIFY(program.readAllStandardError().contains("cannot open the journal"));
+
+    start(program, "/dev/full"); // a journal that stops taking lines says so; the program runs on
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += program.readAllStandardError()).contains("memory\n"), 10000);
+    QVERIFY(said.contains("the journal /dev/full cannot be written: No space left on device;"));
+    QCOMPARE(program.state(), QProcess::Running);
+    program.kill();
+    QVERIFY(program.waitForFinished(5000));
 }
 
 QTEST_MAIN(tst_journal)

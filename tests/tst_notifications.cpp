@@ -28,9 +28,14 @@ std::unique_ptr<app::DesktopNotifier> notifier(WindowFixture& fixture) {
     const bool up = QTest::qWaitFor(
         [&] { return bus.interface()->isServiceRegistered("org.freedesktop.Notifications"); });
     auto notifier = up ? app::DesktopNotifier::start(bus, &error) : nullptr;
-    if (notifier)
-        fixture.window->setNotifier(notifier.get());
+    if (notifier) {
+        notifier->follow(fixture.station);
+        QObject::connect(notifier.get(), &app::Notifier::activated, fixture.window.get(),
+                         &ui::frmWattmeter::bringToFront);
+    }
     fixture.window->setClock([] { return QTime(12, 34, 56); });
+    fixture.station.setClock(
+        [] { return QDateTime(QDate::currentDate(), QTime(12, 34, 56)).toMSecsSinceEpoch(); });
     return notifier;
 }
 
@@ -71,16 +76,26 @@ void tst_notifications::alarmsAndThePortReachTheDesktopAndAClickTheWindow() {
     const auto notifier = ::notifier(fixture);
     QVERIFY(notifier);
     notifier->setInterval(std::chrono::milliseconds(500));
+    fixture.station.setSilenceAfter(std::chrono::milliseconds(100));
+    fixture.window->mnuPortsCom_Click(1);
+    // Held back within the interval, and said at its end without waiting for the next one.
     fixture.receiveAndTick("PWR FWD ABOVE 1100\rHIGH VSWR\rHIGH VSWR\r");
-    QTest::qWait(600);
-    fixture.receiveAndTick("HIGH VSWR\rHIGH VSWR\r");
-    emit fixture.serial->deviceLost("gone");
-    QCoreApplication::processEvents(); // the window hears of a loss on the next turn
-    emit fixture.serial->reopened();
-    QCOMPARE(received(5),
+    for (int pull = 0; pull < 2; ++pull) {
+        emit fixture.serial->deviceLost("gone");
+        emit fixture.serial->reopened();
+    }
+    // Asked, and no answer: the amplifier is silent until a byte comes.
+    fixture.window->Status_Click();
+    QTRY_COMPARE(fixture.station.replies().state, app::Amplifier::Silent);
+    fixture.serial->receive("x");
+    QCOMPARE(received(9),
              QStringList({shown("critical", "PWR FWD ABOVE 1100"), shown("normal", "HIGH VSWR"),
-                          shown("normal", "HIGH VSWR (1 more)"), shown("normal", "COM1 was lost"),
-                          shown("normal", "COM1 is back")}));
+                          shown("normal", "COM1 was lost"), shown("normal", "COM1 is back"),
+                          shown("critical", "COM1: no reply from the amplifier"),
+                          shown("normal", "COM1: the amplifier answers again"),
+                          shown("normal", "HIGH VSWR (1 more)"),
+                          shown("normal", "COM1 was lost (1 more)"),
+                          shown("normal", "COM1 is back (1 more)")}));
 
     // A click on one brings the window to the front.
     fixture.window->show();
@@ -107,7 +122,7 @@ void tst_notifications::noBusNoServiceOrOneThatNeverAnswers() {
             return (said += program.readAllStandardError())
                 .contains(*bus ? "no session bus" : "no notification service");
         }));
-        QTest::qWait(300); // and says nothing more
+        QTest::qWait(300); // what a second line would take to come: none may
         program.kill(), program.waitForFinished();
         QCOMPARE((said + program.readAllStandardError()).count("wattmeter:"), 1);
     }

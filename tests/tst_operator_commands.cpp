@@ -1,5 +1,6 @@
 // What the operator drives: the Ports and Polling menus, the command buttons and the terminal
-// keyboard. A port command moves the check mark only when its port opened.
+// keyboard, all through the command path. A port command moves the check mark only when its
+// port opened.
 #include "support/window_fixture.h"
 
 #include <QLineEdit>
@@ -10,33 +11,48 @@
 class tst_operator_commands : public QObject {
     Q_OBJECT
 private slots:
+    void ports_data();
     void ports();
     void failedOpenKeepsTheOldMark();
+    void polling_data();
     void polling();
+    void buttons_data();
     void buttons();
+    void remoteCommands();
+    void remoteTexts_data();
+    void remoteTexts();
     void typing();
 };
 
+void tst_operator_commands::ports_data() {
+    QTest::addColumn<int>("before"); // the port chosen first, 0 for none
+    QTest::addColumn<int>("chosen");
+    QTest::newRow("first choice") << 0 << 5;
+    QTest::newRow("another port") << 3 << 5;
+    QTest::newRow("the port in use again") << 3 << 3;
+    QTest::newRow("from COM16 down to COM9") << 16 << 9;
+    QTest::newRow("from COM1 up to COM16") << 1 << 16;
+}
+
 void tst_operator_commands::ports() {
-    // The port chosen first (0 for none), and the one chosen then.
-    for (const auto& [before, chosen] : {std::pair{0, 5}, {3, 5}, {3, 3}, {16, 9}, {1, 16}}) {
-        WindowFixture f;
-        for (const int n : {before, chosen})
-            if (n)
-                f.part<QAction>(qPrintable(QString("mnuPortsCom%1").arg(n))).trigger();
-        QVERIFY(f.boxes->shown.isEmpty() && f.serial->portOpen());
-        QCOMPARE(f.serial->commPort(), chosen);
-        QCOMPARE(f.serial->closes, before ? 1 : 0);
-        QCOMPARE(checkedPorts(*f.window), QList<int>{chosen});
-        QCOMPARE(f.settings.value("port"), QString::number(chosen));
-        QCOMPARE(f.serial->settingsApplied.last(), "300,N,8,1");
-    }
+    QFETCH(int, before);
+    QFETCH(int, chosen);
+    WindowFixture f;
+    for (const int n : {before, chosen})
+        if (n)
+            f.part<QAction>(qPrintable(QString("mnuPortsCom%1").arg(n))).trigger();
+    QVERIFY(f.boxes->shown.isEmpty() && f.serial->portOpen());
+    QCOMPARE(f.serial->commPort(), chosen);
+    QCOMPARE(f.serial->closes, before ? 1 : 0);
+    QCOMPARE(checkedPorts(*f.window), QList<int>{chosen});
+    QCOMPARE(f.settings.value("port"), QString::number(chosen));
+    QCOMPARE(f.serial->settingsApplied.last(), "300,N,8,1");
 }
 
 void tst_operator_commands::failedOpenKeepsTheOldMark() {
     WindowFixture f;
     f.window->Form_Load(); // no stored port: no poll period yet
-    auto& timer = f.part<seriallink::IntervalTimer>("Timer1");
+    auto& timer = f.part<app::IntervalTimer>("Timer1");
     f.serial->refusedPorts = {3, 7};
     f.window->mnuPortsCom_Click(3);
     QVERIFY(!timer.ticking());
@@ -55,74 +71,160 @@ void tst_operator_commands::failedOpenKeepsTheOldMark() {
     QCOMPARE(checkedPorts(*f.window), QList<int>{3}); // the toggle undone; About changes nothing
 }
 
-void tst_operator_commands::polling() {
-    // Disabled, Enabled and Include Current chosen in turn; the marks on the three items after;
-    // what the second tick after the choices sends.
+void tst_operator_commands::polling_data() {
+    QTest::addColumn<QString>("choices");  // Disabled, Enabled and Include Current chosen in turn
+    QTest::addColumn<QString>("marks");    // on the three items after
+    QTest::addColumn<QByteArray>("polls"); // what the second tick after the choices sends
     const QByteArray power = "POWER\r", both = "POWER\r CURRENT\r";
-    const std::tuple<QString, QString, QByteArray> cases[] = {
-        {"D", "x--", {}},    {"E", "-x-", power},  {"I", "x-x", {}}, // Include Current preselects
-        {"IE", "-xx", both}, {"EE", "-x-", power}, {"EII", "-x-", power}, {"EIDE", "-x-", power},
-        {"II", "x--", {}}};
-    for (const auto& [choices, marks, polls] : cases) {
-        WindowFixture f;
-        f.serial->setPortOpen(true);
-        f.window->Timer1_Timer();
-        const QList<QAction*> items{&f.part<QAction>("mnuPollDisabled"),
-                                    &f.part<QAction>("mnuPoll1"),
-                                    &f.part<QAction>("mnuPollCurrent")};
-        for (const QChar choice : choices)
-            items[QString("DEI").indexOf(choice)]->trigger();
-        QString shown;
-        for (QAction* item : items)
-            shown += item->isChecked() ? 'x' : '-';
-        QCOMPARE(shown, marks);
-        QVERIFY(f.serial->outputs.isEmpty()); // the menu only sets what the ticks do
-        f.window->Timer1_Timer();
-        f.window->Timer1_Timer();
-        QCOMPARE(f.serial->written(), polls);
-    }
+    QTest::newRow("disabled") << "D"
+                              << "x--" << QByteArray();
+    QTest::newRow("enabled") << "E"
+                             << "-x-" << power;
+    QTest::newRow("include current preselects") << "I"
+                                                << "x-x" << QByteArray();
+    QTest::newRow("include current, then enabled") << "IE"
+                                                   << "-xx" << both;
+    QTest::newRow("enabled twice") << "EE"
+                                   << "-x-" << power;
+    QTest::newRow("include current toggled twice") << "EII"
+                                                   << "-x-" << power;
+    QTest::newRow("disabled clears include current") << "EIDE"
+                                                     << "-x-" << power;
+    QTest::newRow("include current off again") << "II"
+                                               << "x--" << QByteArray();
+}
+
+void tst_operator_commands::polling() {
+    QFETCH(QString, choices);
+    QFETCH(QString, marks);
+    QFETCH(QByteArray, polls);
+    WindowFixture f;
+    f.serial->setOpen(true);
+    f.window->Timer1_Timer();
+    const QList<QAction*> items{&f.part<QAction>("mnuPollDisabled"), &f.part<QAction>("mnuPoll1"),
+                                &f.part<QAction>("mnuPollCurrent")};
+    for (const QChar choice : choices)
+        items[QString("DEI").indexOf(choice)]->trigger();
+    QString shown;
+    for (QAction* item : items)
+        shown += item->isChecked() ? 'x' : '-';
+    QCOMPARE(shown, marks);
+    QVERIFY(f.serial->outputs.isEmpty()); // the menu only sets what the ticks do
+    f.window->Timer1_Timer();
+    f.window->Timer1_Timer();
+    QCOMPARE(f.serial->written(), polls);
+}
+
+void tst_operator_commands::buttons_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("port"); // marked (0: none; negative: marked, but its device is gone)
+    QTest::addColumn<QByteArray>("sent"); // "box": the select-a-port box instead
+    QTest::addColumn<QString>("emptied"); // the fields the click empties, in creation order
+    const QString power = "txtVSWR txtReflected txtForward",
+                  currents = "txtITotal txtI4 txtI3 txtI2 txtI1";
+    QTest::newRow("power without a port") << "Read" << 0 << QByteArray("box") << power;
+    QTest::newRow("power") << "Read" << 12 << QByteArray("POWER\r") << power;
+    QTest::newRow("power on a gone device") << "Read" << -3 << QByteArray() << power;
+    QTest::newRow("current without a port") << "Current" << 0 << QByteArray("box") << currents;
+    QTest::newRow("current") << "Current" << 1 << QByteArray("CURRENT\r") << currents;
+    QTest::newRow("status without a port") << "Status" << 0 << QByteArray("box") << "";
+    QTest::newRow("status") << "Status" << 9 << QByteArray("STATUS\r") << "";
+    QTest::newRow("reset without a port: no box") << "Reset" << 0 << QByteArray() << "";
+    QTest::newRow("reset") << "Reset" << 2 << QByteArray("RESET\r") << "";
 }
 
 void tst_operator_commands::buttons() {
-    // The button; the marked port (0: none; negative: marked, but its open failed); what the
-    // click sends ("box": the select-a-port box instead); the fields it empties, in the window's
-    // creation order.
-    const QString power = "txtVSWR txtReflected txtForward",
-                  currents = "txtITotal txtI4 txtI3 txtI2 txtI1";
-    const std::tuple<const char*, int, QByteArray, QString> cases[] = {
-        {"Read", 0, "box", power},
-        {"Read", 12, "POWER\r", power},
-        {"Read", -3, "", power},
-        {"Current", 0, "box", currents},
-        {"Current", 1, "CURRENT\r", currents},
-        {"Status", 0, "box", ""},
-        {"Status", 9, "STATUS\r", ""},
-        {"Reset", 0, "", ""},
-        {"Reset", 2, "RESET\r", ""}};
-    for (const auto& [button, port, sent, emptied] : cases) {
-        WindowFixture f;
-        if (port)
-            f.window->mnuPortsCom_Click(qAbs(port));
-        f.serial->setPortOpen(port > 0);
-        for (QLineEdit* field : f.window->findChildren<QLineEdit*>())
-            field->setText("old");
-        f.serial->outputs.clear();
-        QTest::mouseClick(&f.part<QPushButton>(button), Qt::LeftButton);
-        QStringList empty;
-        for (QLineEdit* field : f.window->findChildren<QLineEdit*>())
-            empty << (field->text().isEmpty() ? field->objectName() : "");
-        QCOMPARE(empty.join(' ').simplified(), emptied);
-        const ShownBox selectPort{"Please select a Com Port first.", app::vbCritical,
-                                  "Vorlan Wattmeter"};
-        QCOMPARE(f.boxes->shown, sent == "box" ? QList{selectPort} : QList<ShownBox>{});
-        QCOMPARE(f.serial->written(), sent == "box" ? "" : sent);
-    }
+    QFETCH(QString, button);
+    QFETCH(int, port);
+    QFETCH(QByteArray, sent);
+    QFETCH(QString, emptied);
+    WindowFixture f;
+    if (port)
+        f.window->mnuPortsCom_Click(qAbs(port));
+    f.serial->setOpen(port > 0);
+    for (QLineEdit* field : f.window->findChildren<QLineEdit*>())
+        field->setText("old");
+    f.serial->outputs.clear();
+    QTest::mouseClick(&f.part<QPushButton>(qPrintable(button)), Qt::LeftButton);
+    QStringList empty;
+    for (QLineEdit* field : f.window->findChildren<QLineEdit*>())
+        empty << (field->text().isEmpty() ? field->objectName() : "");
+    QCOMPARE(empty.join(' ').simplified(), emptied);
+    const ShownBox selectPort{"Please select a Com Port first.", app::vbCritical,
+                              "Vorlan Wattmeter"};
+    QCOMPARE(f.boxes->shown, sent == "box" ? QList{selectPort} : QList<ShownBox>{});
+    QCOMPARE(f.serial->written(), sent == "box" ? "" : sent);
+}
+
+void tst_operator_commands::remoteCommands() {
+    // The same path from elsewhere: the window's rules and effects, a refusal instead of a box.
+    using app::Command;
+    WindowFixture f;
+    app::CommandPath& commands = f.window->commands();
+    const auto refusal = [&](Command command) {
+        return commands.run(command, app::Origin::Remote).refusal;
+    };
+    QCOMPARE(refusal(Command::Power), app::Refusal::NoPort);
+    QCOMPARE(refusal(Command::Reset), app::Refusal::NoPort); // nothing open to write to
+    QCOMPARE(refusal(Command::DismissWarning), app::Refusal::NoWarningOpen);
+    QVERIFY(f.boxes->shown.isEmpty());
+    f.window->mnuPortsCom_Click(4);
+    f.part<QLineEdit>("txtForward").setText("old");
+    QVERIFY(!refusal(Command::Power) && !refusal(Command::CurrentsOn) && !refusal(Command::PollOn));
+    QVERIFY(f.part<QLineEdit>("txtForward").text().isEmpty());
+    QVERIFY(f.part<QAction>("mnuPoll1").isChecked() &&
+            f.part<QAction>("mnuPollCurrent").isChecked());
+    // Dismissed from afar while the over-power box waits at the window, as its OK button would.
+    f.boxes->onShow = [&] { QVERIFY(!refusal(Command::DismissWarning)); };
+    f.receiveAndTick("PWR FWD ABOVE 1100\r");
+    QCOMPARE(f.boxes->closed, QStringList{app::kOverPowerWarning});
+    QVERIFY(!refusal(Command::PollOff) && !f.part<QAction>("mnuPollCurrent").isChecked());
+    QCOMPARE(f.serial->written(), "POWER\r");
+}
+
+void tst_operator_commands::remoteTexts_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("times");       // at once
+    QTest::addColumn<QString>("refused"); // the last one's reason; empty: carried out
+    QTest::addColumn<QByteArray>("sent");
+    const auto row = [](const char* name, const QByteArray& text, const char* refused,
+                        const QByteArray& sent = {}, int times = 1) {
+        QTest::newRow(name) << text << times << QString(refused) << sent;
+    };
+    row("power", "POWER", "", "POWER\r");
+    row("reset", "RESET", "", "RESET\r");
+    row("lower case", "reset", "unknown command");
+    row("a blank after", "RESET ", "unknown command");
+    row("a line break after", "RESET\n", "unknown command");
+    row("empty", "", "unknown command");
+    row("no warning to dismiss", "DISMISS WARNING", "no warning open");
+    row("a burst beyond five a second", "STATUS", "too fast", QByteArray("STATUS\r").repeated(5),
+        20);
+}
+
+void tst_operator_commands::remoteTexts() {
+    QFETCH(QByteArray, text);
+    QFETCH(int, times);
+    QFETCH(QString, refused);
+    QFETCH(QByteArray, sent);
+    WindowFixture f;
+    f.window->mnuPortsCom_Click(4);
+    QList<app::CommandRecord> handled;
+    connect(&f.station, &app::Station::commandHandled, this,
+            [&](const app::CommandRecord& record) { handled << record; });
+    for (int i = 0; i < times; ++i)
+        (void)f.window->commands().runRemote(text);
+    QCOMPARE(f.serial->written(), sent);
+    QCOMPARE(handled.size(), times);
+    const std::optional<app::Refusal> last = handled.last().refusal;
+    QCOMPARE(last ? QString(app::kRefusalNames[int(*last)]) : QString(), refused);
+    QCOMPARE(handled.last().text, text);
 }
 
 void tst_operator_commands::typing() {
     for (const bool open : {true, false}) {
         WindowFixture f;
-        f.serial->setPortOpen(open);
+        f.serial->setOpen(open);
         auto& term = f.part<QPlainTextEdit>("txtTerm");
         term.moveCursor(QTextCursor::Start);
         QTest::keyClicks(&term, "sTatus");

@@ -73,7 +73,7 @@ void tst_simulator::startupPollingAndBands() {
     live.tellSimulator("overpower");
     QTRY_VERIFY_WITH_TIMEOUT(alarms(live).contains(" - PWR FWD ABOVE 1100\r\n"), 3000);
     QCOMPARE(live.boxes->shown.size(), 1);
-    QCOMPARE(live.boxes->shown.first().prompt, ui::kOverPowerWarning);
+    QCOMPARE(live.boxes->shown.first().prompt, app::kOverPowerWarning);
     // Pulled out, and back while the box is still open: the port reopens by itself, once, and
     // the polls' readings come back.
     QSignalSpy reopened(live.serial, &seriallink::SerialComponent::reopened);

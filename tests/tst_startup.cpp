@@ -92,7 +92,7 @@ void tst_startup::stored() {
     const bool asked = !f.boxes->shown.isEmpty();
     QVERIFY(!asked || f.boxes->shown ==
                           QList<ShownBox>({{"Please select a com port first", 64, "Port error"}}));
-    QCOMPARE(f.part<seriallink::IntervalTimer>("Timer1").ticking(), !asked);
+    QCOMPARE(f.part<app::IntervalTimer>("Timer1").ticking(), !asked);
 }
 
 void tst_startup::unusableStoreLosesValuesNotTheWindow() {
@@ -118,7 +118,8 @@ void tst_startup::exitAndClose() {
     f.window->show();
     f.window->move(20, 30);
     QVERIFY(f.window->close());
-    QCOMPARE(f.settings.value("FormLeft") + f.settings.value("FormTop"), "300450");
+    QCOMPARE(f.settings.value("FormLeft"), "300");
+    QCOMPARE(f.settings.value("FormTop"), "450");
     QCOMPARE(f.serial->closes, 0); // the component's own teardown closes the port
     f.settings.set("FormLeft", "0");
     f.window.reset(); // the release after a close saves once more
@@ -130,7 +131,8 @@ void tst_startup::exitAndClose() {
     QTimer::singleShot(0, [&] { QTest::mouseClick(&e.part<QPushButton>("Exit"), Qt::LeftButton); });
     QCOMPARE(QCoreApplication::exec(), 0); // Exit ends the program
     QVERIFY(!e.serial->portOpen() && e.serial->closes == 1);
-    QCOMPARE(e.settings.value("FormLeft") + e.settings.value("FormTop"), "600900");
+    QCOMPARE(e.settings.value("FormLeft"), "600");
+    QCOMPARE(e.settings.value("FormTop"), "900");
     e.window->move(1, 1);
     e.window.reset(); // nothing more is saved after Exit
     QCOMPARE(e.settings.value("FormLeft"), "600");

@@ -14,7 +14,7 @@ namespace {
 struct TelemetryFixture : WindowFixture {
     TelemetryFixture() {
         window->setClock([] { return QTime(12, 34, 56); });
-        serial->setPortOpen(true);
+        serial->setOpen(true);
     }
     QString text(const char* name) { return part(name).property("text").toString(); }
     int bar(const char* name) { return part<QProgressBar>(name).value(); }
@@ -37,7 +37,7 @@ private slots:
 
 void tst_telemetry_window::receiveKeepsRawTextForTheTick() {
     TelemetryFixture f;
-    auto& timer = f.part<seriallink::IntervalTimer>("Timer1");
+    auto& timer = f.part<app::IntervalTimer>("Timer1");
     timer.setInterval(500);
     timer.setEnabled(false);
     QVERIFY(!timer.ticking());

@@ -2,10 +2,12 @@
 // tab order, keys, names for screen readers).
 #include "support/window_fixture.h"
 #include "ui/lamp.h"
+#include "ui/qt_message_box.h"
 
 #include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -16,6 +18,7 @@ class tst_window : public QObject {
 private slots:
     void layout();
     void accessibleNamesAreTheCaptions();
+    void boxesOnScreen();
 };
 
 void tst_window::layout() {
@@ -96,6 +99,32 @@ void tst_window::accessibleNamesAreTheCaptions() {
     f.receiveAndTick("HIGH BAND SELECTED");
     QCOMPARE(name(&f.part("shpHigh"), QAccessible::Description), "lit");
     QCOMPARE(name(&f.part("shpLow"), QAccessible::Description), "unlit");
+}
+
+void tst_window::boxesOnScreen() {
+    // A box without a title of its own shows the program's; the program closes the box with a
+    // given prompt, as its OK button would, and leaves any other.
+    ui::QtMessageBox boxes(nullptr);
+    QString title;
+    bool leftOpen = false;
+    QTimer::singleShot(
+        0,
+        [&] {
+            title = QApplication::activeModalWidget()->windowTitle();
+            boxes.close("another");
+            leftOpen = QApplication::activeModalWidget();
+            boxes.close("A <b>port</b> was lost");
+        });
+    QTimer::singleShot(3000, [] { // a box left open fails the test, not the run
+        if (QWidget* open = QApplication::activeModalWidget())
+            open->close();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(boxes.MsgBox("A <b>port</b> was lost", app::vbExclamation, {}), app::vbOK);
+    QCOMPARE_LT(clock.elapsed(), 2000);
+    QCOMPARE(title, "Vorlan Wattmeter");
+    QVERIFY(leftOpen);
 }
 
 QTEST_MAIN(tst_window)

@@ -4,7 +4,9 @@
 # copied so the seeds stay as they are. Exits non-zero as soon as a target finds an input that
 # crashes it or breaks one of its checks; the input is kept under the build folder's findings/.
 #
-#   tools/fuzz.sh [SECONDS] [TARGET...]       targets: fuzz_scan fuzz_appendlog fuzz_appendlog_pane
+#   tools/fuzz.sh [SECONDS] [TARGET...]
+#
+# targets: fuzz_scan fuzz_appendlog fuzz_appendlog_pane fuzz_request_head (all by default)
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 seconds=${1:-60}

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages named as arguments that are not installed yet, through sudo
-# when not root. Sourced or run by the other tools.
+# when not root. Run (not sourced) by the other tools: it ends with exit.
 set -euo pipefail
 missing=()
 for p in "$@"; do

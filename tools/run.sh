@@ -30,28 +30,11 @@ while (($#)); do
     shift
 done
 
-demo=$(mktemp -d)
-sim_pid=
-cleanup() {
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-    rm -rf "$demo"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-export XDG_CONFIG_HOME=$demo
-settings="$demo/Vorlan Wattmeter"
-mkdir -p "$settings"
-printf '[settings]\nport=1\n' >"$settings/Vorlan Wattmeter.conf"
-
+. "$here/tools/lib.sh"
+wattmeter_work
+wattmeter_settings
 # The simulator reads its commands from this terminal while the window runs.
-"$bin/wattmeter-sim" --com 1 ${simulator_options[@]+"${simulator_options[@]}"} <&0 &
-sim_pid=$!
-for _ in $(seq 50); do
-    [ -L "$settings/ports/com1" ] && break
-    kill -0 "$sim_pid" 2>/dev/null || { echo "The simulator did not start." >&2; exit 1; }
-    sleep 0.1
-done
+start_simulator - ${simulator_options[@]+"${simulator_options[@]}"} <&0
 
 cat <<'TXT'
 The window is wired to a simulated amplifier on COM1. Choose Polling > Enabled for live

@@ -14,49 +14,23 @@ interval=${2:-10}
 export BUILD_DIR=${BUILD_DIR:-$here/build}
 EXTRA_PACKAGES="xvfb xauth xdotool ${EXTRA_PACKAGES:-}" "$here/tools/setup.sh"
 
-work=$(mktemp -d)
-sim_pid=
-cleanup() {
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-# A settings store of its own: COM1 stored, so the program opens the simulator's terminal at start.
-export XDG_CONFIG_HOME=$work/config
-mkdir -p "$XDG_CONFIG_HOME/Vorlan Wattmeter"
-printf '[settings]\nport=1\n' >"$XDG_CONFIG_HOME/Vorlan Wattmeter/Vorlan Wattmeter.conf"
-
-"$BUILD_DIR/bin/wattmeter-sim" --fast --com 1 </dev/null >"$work/sim.log" 2>&1 &
-sim_pid=$!
-for _ in $(seq 50); do
-    grep -q '^link ' "$work/sim.log" && break
-    sleep 0.1
-done
-grep -q '^link ' "$work/sim.log" || { cat "$work/sim.log"; echo "simulator did not start" >&2; exit 1; }
+. "$here/tools/lib.sh"
+wattmeter_work
+wattmeter_settings
+start_simulator "$work/sim.log" --fast </dev/null
 
 # Runs on the virtual display: starts the program, turns polling on through the menus as an
 # operator would, then samples.
 cat >"$work/on-display.sh" <<'INNER'
 #!/usr/bin/env bash
 set -euo pipefail
-build_dir=$1 duration=$2 interval=$3 work=$4
+build_dir=$1 duration=$2 interval=$3 work=$4 here=$5
+. "$here/tools/lib.sh"
 "$build_dir/bin/wattmeter" >"$work/app.log" 2>&1 &
 app=$!
 window=$(timeout 20 xdotool search --sync --name '^Vorlan Amp Wattmeter by Q7ZX$' | head -1)
 sleep 1
-# No window manager: give the window the keyboard directly (Qt ignores keys sent to a window
-# that has no focus). "P&orts" and "P&olling" share Alt+O, so the second press moves on to
-# Polling; E is "&Enabled", I "&Include Current".
-xdotool windowfocus --sync "$window" 2>/dev/null
-for item in e i; do
-    xdotool key alt+o
-    sleep 0.3
-    xdotool key alt+o
-    sleep 0.3
-    xdotool key "$item"
-    sleep 0.5
-done
+polling_from_menus "$window"
 grep -q '^< RESET' "$work/sim.log" || echo "the program did not open the simulator's port" >&2
 
 ticks=$(getconf CLK_TCK)
@@ -76,7 +50,7 @@ kill "$app"
 wait "$app" 2>/dev/null || true
 INNER
 chmod +x "$work/on-display.sh"
-xvfb-run -a "$work/on-display.sh" "$BUILD_DIR" "$duration" "$interval" "$work"
+xvfb-run -a "$work/on-display.sh" "$BUILD_DIR" "$duration" "$interval" "$work" "$here"
 
 awk 'NR == 1 {r0 = $2; f0 = $3; c0 = $4}
      {if ($2 > rmax) rmax = $2; if ($3 > fmax) fmax = $3; r = $2; f = $3; c = $4; p = $5; s = $1}

@@ -1,5 +1,7 @@
 #include "desktop_notifier.h"
 
+#include "about.h"
+
 #include <QDBusConnectionInterface>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -46,20 +48,10 @@ DesktopNotifier::DesktopNotifier(const QDBusConnection& bus) : bus_(bus) {
                  SLOT(notificationClosed(uint)));
 }
 
-void DesktopNotifier::notify(const QString& time, const QString& text, Urgency urgency) {
-    Repeats& repeats = repeats_[text];
-    if (repeats.sinceShown.isValid() && !repeats.sinceShown.hasExpired(interval_.count())) {
-        ++repeats.heldBack;
-        return;
-    }
-    QString body = time + QStringLiteral(" - ") + text;
-    if (repeats.heldBack > 0)
-        body += QStringLiteral(" (%1 more)").arg(std::exchange(repeats.heldBack, 0));
-    repeats.sinceShown.start();
-
+void DesktopNotifier::show(const QString& body, Urgency urgency) {
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
-    const QString name = QStringLiteral("Vorlan Wattmeter");
+    const QString name = QString::fromLatin1(kProgramName);
     const QString icon = QStringLiteral("vorlan-wattmeter"); // the icon and the desktop entry
     const QVariantMap hints{{QStringLiteral("urgency"), QVariant::fromValue(uchar(urgency))},
                             {QStringLiteral("desktop-entry"), icon}};

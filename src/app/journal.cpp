@@ -1,18 +1,48 @@
 #include "journal.h"
 
+#include "station.h"
+
 #include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
 
 namespace app {
 
+namespace {
+
+// The operator who trusts the journal to record must learn when it stops and when it records
+// again, but not once per line.
+void reportOnStandardError(JournalFile& file) {
+    auto report = [&file, failing = false, lostBefore = quint64()]() mutable {
+        if (file.failing() == failing)
+            return;
+        failing = file.failing();
+        const QByteArray path = QFile::encodeName(file.path());
+        if (failing)
+            std::fprintf(stderr,
+                         "wattmeter: the journal %s cannot be written: %s; its lines wait in "
+                         "memory\n",
+                         path.constData(), qPrintable(file.reason()));
+        else
+            std::fprintf(stderr,
+                         "wattmeter: the journal %s is written again; lines lost meanwhile: %llu\n",
+                         path.constData(), file.lost() - lostBefore);
+        lostBefore = file.lost();
+    };
+    QObject::connect(&file, &JournalFile::changed, &file, report);
+}
+
+} // namespace
+
 std::unique_ptr<Journal> Journal::open(const QString& path, QString* error) {
-    auto journal = std::make_unique<Journal>();
-    journal->file_.setFileName(path);
-    // Unbuffered: each line goes to the operating system in one write as it is made.
-    if (!journal->file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        if (error)
-            *error = journal->file_.errorString();
+    auto file = JournalFile::open(path, error);
+    if (!file)
         return nullptr;
-    }
+    reportOnStandardError(*file);
+    auto journal = std::make_unique<Journal>();
+    journal->file_ = std::move(file);
     return journal;
 }
 
@@ -62,31 +92,73 @@ void Journal::write(const char* kind, const QStringList& fields) {
         line += field(f);
     }
     line += u'\n';
-    // A full disk loses the line, never the program.
-    file_.write(line.toUtf8());
+    file_->append(line.toUtf8());
+    if (file_->failing())
+        report(); // one more line waiting
 }
 
-void Journal::reading(const QStringList& displays) {
-    write("reading", displays);
+void Journal::report() {
+    if (!station_)
+        return;
+    Station::Journal journal;
+    journal.state = file_->failing() ? Station::Journal::Failing : Station::Journal::Ok;
+    journal.file = QFileInfo(file_->path()).fileName();
+    if (file_->failing()) {
+        journal.failingSince = file_->failingSince().toMSecsSinceEpoch();
+        journal.reason = file_->reason();
+    }
+    journal.waiting = file_->waiting();
+    journal.lost = file_->lost();
+    station_->recordJournal(journal);
 }
 
-void Journal::alarm(const QString& text) {
-    write("alarm", {text});
-}
-
-void Journal::band(bool high) {
-    write("band", {high ? QStringLiteral("high") : QStringLiteral("low")});
-}
-
-void Journal::sent(const QByteArray& bytes) {
-    write("sent", {QString::fromLatin1(bytes)});
-}
-
-void Journal::port(int n, const QString& what, const QString& detail) {
-    QStringList fields{QStringLiteral("COM%1").arg(n), what};
-    if (!detail.isEmpty())
-        fields << detail;
-    write("port", fields);
+void Journal::follow(Station& station) {
+    station_ = &station;
+    report();
+    connect(file_.get(), &JournalFile::changed, this, &Journal::report);
+    static const char* const kPortEvents[] = {"opened", "failed",   "closed",
+                                              "lost",   "reopened", "not reopened"};
+    connect(
+        &station, &Station::portChanged, this,
+        [this](const PortEvent& event) {
+            QStringList fields{QStringLiteral("COM%1").arg(event.port),
+                               QLatin1String(kPortEvents[event.kind])};
+            if (!event.detail.isEmpty())
+                fields << event.detail;
+            write("port", fields);
+        });
+    connect(&station, &Station::written, this,
+            [this](const QByteArray& bytes) { write("sent", {QString::fromLatin1(bytes)}); });
+    connect(
+        &station, &Station::readingsChanged, this,
+        [this, &station] {
+            const Station::Displays& texts = station.readings().texts;
+            write("reading", QStringList(texts.begin(), texts.end()));
+        });
+    connect(
+        &station, &Station::alarmLogged, this,
+        [this](const AlarmLine& line) { write("alarm", {line.text}); });
+    connect(&station, &Station::bandReported, this, [this](bool high) {
+        write("band", {high ? QStringLiteral("high") : QStringLiteral("low")});
+    });
+    // Commands from afar, carried out or not; the window's are in the sent lines.
+    connect(&station, &Station::commandHandled, this, [this](const CommandRecord& command) {
+        if (command.from != Origin::Remote)
+            return;
+        QStringList fields{QString::fromLatin1(command.text),
+                           command.refusal ? QStringLiteral("refused") : QStringLiteral("sent")};
+        if (command.refusal)
+            fields << QLatin1String(kRefusalNames[int(*command.refusal)]);
+        write("remote", fields);
+    });
+    // A silence begins, and ends when it is over; a port that closes makes it unknown instead.
+    connect(&station, &Station::amplifierChanged, this, [this, &station](Amplifier before) {
+        const Amplifier now = station.replies().state;
+        if (now == Amplifier::Silent ||
+            (now == Amplifier::Answering && before == Amplifier::Silent))
+            write("amplifier", {now == Amplifier::Silent ? QStringLiteral("silent")
+                                                         : QStringLiteral("answering")});
+    });
 }
 
 } // namespace app

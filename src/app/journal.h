@@ -1,13 +1,19 @@
-// The opt-in journal: one CSV line per event, appended to a file and handed to the operating
-// system at once, so a line the program acted on survives the program being killed.
+// The opt-in journal: one CSV line per event of the station, appended to a file and handed to
+// the operating system at once, so a line the program acted on survives the program being killed.
+// Each line is made, time stamp included, when its event happens; the file (journal_file.h) may
+// hold it a while when it cannot be written.
 #pragma once
 
-#include <QFile>
+#include "app/journal_file.h"
+
+#include <QObject>
 #include <QStringList>
 
 #include <memory>
 
 namespace app {
+
+class Station;
 
 // Lines as the journal writes them:
 //
@@ -16,16 +22,20 @@ namespace app {
 //   2026-12-06T09:20:03.004Z,band,high
 //   2026-12-06T09:20:04.500Z,sent,POWER\r
 //   2026-12-06T09:20:00.010Z,port,COM1,opened
-class Journal {
+//   2026-12-06T09:20:09.500Z,amplifier,silent
+//   2026-12-06T09:20:11.020Z,remote,RESET,sent
+class Journal : public QObject {
+    Q_OBJECT
 public:
-    // Opens (creating or appending to) the file; on failure returns null and the reason.
+    // Opens (creating or appending to) the file; on failure returns null and the reason. A file
+    // that stops taking lines later is reported on standard error, once when it stops and once
+    // when it takes them again.
     static std::unique_ptr<Journal> open(const QString& path, QString* error);
 
-    void reading(const QStringList& displays); // forward, reflected, VSWR, I1-I4, total
-    void alarm(const QString& text);
-    void band(bool high);
-    void sent(const QByteArray& bytes);
-    void port(int n, const QString& what, const QString& detail = {});
+    // From now on every reading, alarm, band report, write to the line, port transition and
+    // silence that the station records gets its line; and the station holds whether the file
+    // takes them.
+    void follow(Station& station);
 
     // One CSV field as the journal writes it. Text from the line may hold anything: control
     // characters are written as \r, \n, \t, \xNN and a backslash as \\, a field that a
@@ -35,8 +45,10 @@ public:
 
 private:
     void write(const char* kind, const QStringList& fields);
+    void report(); // the file's state, to the station
 
-    QFile file_;
+    Station* station_ = nullptr;
+    std::unique_ptr<JournalFile> file_;
 };
 
 } // namespace app

@@ -6,7 +6,7 @@
 
 namespace app {
 
-// Style values: buttons in the low bits (only OK is used), icons above them.
+// Style values: buttons in the low bits (only OK is used), the icon in the bits above them.
 enum MsgBoxStyle : int {
     vbOKOnly = 0,
     vbCritical = 16,
@@ -14,11 +14,9 @@ enum MsgBoxStyle : int {
     vbExclamation = 48,
     vbInformation = 64,
 };
+inline constexpr int kIconBits = 0x70;
 
 inline constexpr int vbOK = 1;
-
-// The title a box shows when it names none of its own.
-inline constexpr char kApplicationTitle[] = "Vorlan Wattmeter";
 
 class MessageBox {
 public:
@@ -26,6 +24,8 @@ public:
     // Shows a modal box and returns the button pressed. An empty title means the
     // application title.
     virtual int MsgBox(const QString& prompt, int style = vbOKOnly, const QString& title = {}) = 0;
+    // Closes the open boxes that show this prompt, as their OK button would.
+    virtual void close(const QString& prompt) = 0;
 };
 
 } // namespace app

@@ -1,6 +1,8 @@
 // The per-user settings store: text values by application name, section and key.
 #pragma once
 
+#include "about.h"
+
 #include <QString>
 
 namespace app {
@@ -8,7 +10,7 @@ namespace app {
 // This program uses one application, "Vorlan Wattmeter", one section, "settings", and the keys
 // "FormLeft", "FormTop" and "port". On Linux the store is the INI file
 // $XDG_CONFIG_HOME/Vorlan Wattmeter/Vorlan Wattmeter.conf; on Windows the registry.
-inline constexpr char kAppName[] = "Vorlan Wattmeter";
+inline constexpr const char* kAppName = kProgramName;
 inline constexpr char kSection[] = "settings";
 
 // The stored text, or def when the key is absent.

@@ -1,7 +1,8 @@
 #include "server.h"
 
+#include "app/about.h"
 #include "request_head.h"
-#include "station.h"
+#include "station_view.h"
 
 #include <QFile>
 #include <QSocketNotifier>
@@ -78,11 +79,11 @@ QTimer* deadline(QTcpSocket* socket) {
 int minutesAsked(const QString& query) {
     const QUrlQuery fields(query);
     if (query.isEmpty())
-        return Station::kHistoryMinutes;
+        return StationView::kHistoryMinutes;
     bool ok = false;
     const int minutes = fields.queryItemValue(QStringLiteral("minutes")).toInt(&ok);
     const bool only = fields.queryItems().size() == 1;
-    return ok && only && minutes >= 1 && minutes <= Station::kHistoryMinutes ? minutes : 0;
+    return ok && only && minutes >= 1 && minutes <= StationView::kHistoryMinutes ? minutes : 0;
 }
 
 // The open-file limit, raised towards wanted where the hard limit allows; INT_MAX for none.
@@ -107,9 +108,9 @@ int openFileLimit(int wanted) {
 
 } // namespace
 
-Server::Server(Station& station, QObject* parent)
+Server::Server(StationView& station, QObject* parent)
     : QObject(parent), station_(station),
-      live_(QStringLiteral("Vorlan Wattmeter"), QWebSocketServer::NonSecureMode) {
+      live_(QString::fromLatin1(app::kProgramName), QWebSocketServer::NonSecureMode) {
     // The files, read once; the chart's only when its package is installed.
     const QByteArray html = "text/html; charset=utf-8", script = "text/javascript; charset=utf-8",
                      style = "text/css; charset=utf-8";
@@ -137,7 +138,7 @@ Server::Server(Station& station, QObject* parent)
             goLive(client);
     });
     // Reports come in bursts (a scan's readings and alarms): one update per burst.
-    connect(&station_, &Station::changed, this, [this] {
+    connect(&station_, &StationView::changed, this, [this] {
         if (!std::exchange(pushDue_, true))
             QTimer::singleShot(0, this, &Server::push);
     });

@@ -17,7 +17,7 @@ class QWebSocket;
 
 namespace dashboard {
 
-class Station;
+class StationView;
 struct RequestHead;
 
 class Server : public QObject {
@@ -44,7 +44,7 @@ public:
         QByteArray body;
     };
 
-    explicit Server(Station& station, QObject* parent = nullptr);
+    explicit Server(StationView& station, QObject* parent = nullptr);
     ~Server() override;
 
     // Host names besides IP literals and localhost that requests may give, comma-separated.
@@ -70,7 +70,7 @@ private:
     void push();
     int connections() const { return int(waiting_.size() + upgrading_.size() + clients_.size()); }
 
-    Station& station_;
+    StationView& station_;
     QTcpServer tcp_;
     QSocketNotifier* incoming_ = nullptr; // the listener, while connections are taken
     QTimer* retry_ = nullptr;             // takes connections again after running out of files

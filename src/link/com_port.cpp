@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 #include <cerrno>
 
@@ -28,11 +27,6 @@ QString linkCommand(int port) {
 #endif
 
 } // namespace
-
-QString portsFolder() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/Vorlan Wattmeter/ports");
-}
 
 QString comPortDevice(int port) {
 #ifdef Q_OS_WIN

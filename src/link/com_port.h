@@ -1,18 +1,16 @@
 // Where COM1 to COM16 live on this machine, and what to tell the operator when one cannot be used.
 #pragma once
 
+#include "link/ports_folder.h"
+
 #include <QSerialPort>
 #include <QString>
 
 namespace seriallink {
 
-// The program speaks of numbered COM ports everywhere; only this file knows that on Linux and
-// macOS a COM port is whatever device the per-user link "com<n>" in portsFolder() points to (the
-// way Wine maps COM ports), with /dev/ttyS<n-1> as Linux's fallback.
-//
-// The folder of the per-user COM port links, read afresh on every call so that a changed
-// XDG_CONFIG_HOME takes effect.
-QString portsFolder();
+// The program speaks of numbered COM ports everywhere; only this file and portsFolder() know
+// that on Linux and macOS a COM port is whatever device the per-user link "com<n>" points to,
+// with /dev/ttyS<n-1> as Linux's fallback.
 
 // The device that COM<port> stands for: "COM<port>" on Windows; elsewhere the fully resolved
 // target of the link "com<port>" (a dangling link still yields its target, so that an error can

@@ -83,11 +83,11 @@ QtSerialComponent::QtSerialComponent(QObject* parent)
     connect(&watchTimer_, &QTimer::timeout, this, &QtSerialComponent::tryReopen);
 }
 
-Failure QtSerialComponent::setCommPort(int port) {
+Result QtSerialComponent::setCommPort(int port) {
     if (port_->isOpen())
-        return QStringLiteral("Port already open");
-    if (port < 1 || port > 16)
-        return QStringLiteral("Invalid port number");
+        return Result::refused(QStringLiteral("Port already open"));
+    if (port < 1 || port > kPortCount)
+        return Result::refused(QStringLiteral("Invalid port number"));
     commPort_ = port;
     return {};
 }
@@ -96,7 +96,7 @@ bool QtSerialComponent::portOpen() const {
     return port_->isOpen() && !lossQueued();
 }
 
-Failure QtSerialComponent::setPortOpen(bool open) {
+Result QtSerialComponent::setPortOpen(bool open) {
     // The program's own choice ends any wait for a lost device.
     stopReopening();
     if (!open) {
@@ -104,20 +104,20 @@ Failure QtSerialComponent::setPortOpen(bool open) {
         return {};
     }
     if (portOpen())
-        return QStringLiteral("Port already open");
+        return Result::refused(QStringLiteral("Port already open"));
     // A device that went away but whose port is not closed yet: close it now, the operator is
     // already choosing the port again.
     closePort();
     return openDevice();
 }
 
-Failure QtSerialComponent::openDevice() {
+Result QtSerialComponent::openDevice() {
     const QString device = comPortDevice(commPort_);
 #ifndef Q_OS_WIN
     // Qt would take the lock file first and may report something less direct than "not there".
     if (!QFileInfo::exists(device))
-        return openFailureDescription(commPort_, device, QSerialPort::DeviceNotFoundError,
-                                      qt_error_string(ENOENT));
+        return Result::refused(openFailureDescription(
+            commPort_, device, QSerialPort::DeviceNotFoundError, qt_error_string(ENOENT)));
 #endif
     port_->setPortName(device);
     apply(settings_); // on a closed port this only records the values for open()
@@ -126,7 +126,7 @@ Failure QtSerialComponent::openDevice() {
         const QString description =
             openFailureDescription(commPort_, device, port_->error(), port_->errorString());
         port_->clearError();
-        return description;
+        return Result::refused(description);
     }
     device_ = device;
     openedViaLink_ = comPortLinked(commPort_);
@@ -134,10 +134,10 @@ Failure QtSerialComponent::openDevice() {
     return {};
 }
 
-Failure QtSerialComponent::setSettings(const QString& settings) {
+Result QtSerialComponent::setSettings(const QString& settings) {
     const auto parsed = parseLineSettings(settings);
     if (!parsed)
-        return QStringLiteral("Invalid settings \"%1\"").arg(settings);
+        return Result::refused(QStringLiteral("Invalid settings \"%1\"").arg(settings));
     if (port_->isOpen() && !apply(*parsed)) {
         const QString description =
             QStringLiteral("COM%1 refused the settings \"%2\": %3")
@@ -145,7 +145,7 @@ Failure QtSerialComponent::setSettings(const QString& settings) {
         port_->clearError();
         apply(settings_); // leave the line as it was rather than half changed
         port_->clearError();
-        return description;
+        return Result::refused(description);
     }
     settings_ = *parsed;
     return {};
@@ -160,9 +160,9 @@ bool QtSerialComponent::apply(const LineSettings& settings) {
     return ok;
 }
 
-Failure QtSerialComponent::output(const QByteArray& bytes) {
+Result QtSerialComponent::output(const QByteArray& bytes) {
     if (!portOpen())
-        return notOpen;
+        return Result::refused(notOpen);
     // Queued for the write notifier; waiting here would freeze the window for as long as 300
     // baud takes.
     if (port_->write(bytes) != bytes.size()) {
@@ -170,7 +170,7 @@ Failure QtSerialComponent::output(const QByteArray& bytes) {
             QStringLiteral("COM%1: could not write to %2: %3")
                 .arg(QString::number(commPort_), device_, port_->errorString());
         port_->clearError();
-        return description;
+        return Result::refused(description);
     }
     return {};
 }
@@ -241,8 +241,8 @@ void QtSerialComponent::tryReopen() {
         watchTimer_.setInterval(kWatchMs);
         return;
     }
-    const Failure failure = openDevice();
-    if (!failure) {
+    const Result opened = openDevice();
+    if (opened) {
         stopReopening();
         emit reopened();
         return;
@@ -251,7 +251,7 @@ void QtSerialComponent::tryReopen() {
     // quietly and less often.
     watchTimer_.setInterval(std::min(watchTimer_.interval() * 2, kLongestWatchMs));
     if (!std::exchange(reopenFailed_, true))
-        emit reopenFailed(*failure);
+        emit reopenFailed(opened.errorString());
 }
 
 void QtSerialComponent::stopReopening() {

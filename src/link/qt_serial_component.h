@@ -32,24 +32,22 @@ class QtSerialComponent : public SerialComponent {
 public:
     explicit QtSerialComponent(QObject* parent = nullptr);
 
-    Failure setCommPort(int port) override;
+    Result setCommPort(int port) override;
     int commPort() const override { return commPort_; }
-    Failure setPortOpen(bool open) override;
+    Result setPortOpen(bool open) override;
     bool portOpen() const override;
     // On a closed port the settings are kept for the next open.
-    Failure setSettings(const QString& settings) override;
+    Result setSettings(const QString& settings) override;
     void setRThreshold(int threshold) override { rthreshold_ = threshold; }
-    Failure output(const QByteArray& bytes) override;
+    Result output(const QByteArray& bytes) override;
     int commEvent() const override { return commEvent_; }
     QByteArray input() override;
 
+    QString device() const override { return device_; }
     void stopReopening() override;
 
-    // The device path of the open port, or of the last one opened.
-    QString device() const { return device_; }
-
 private:
-    Failure openDevice();
+    Result openDevice();
     void watchForReturn();
     void tryReopen();
     void onReadyRead();

@@ -5,12 +5,26 @@
 #include <QObject>
 #include <QString>
 
-#include <optional>
-
 namespace seriallink {
 
-// An operation the component refuses yields the description of why; success yields nothing.
-using Failure = std::optional<QString>;
+// What an operation of the component came to. It reads the right way round, as QSerialPort's
+// bool does: `if (comm.output(bytes))` means the bytes went out; a refusal carries why.
+class [[nodiscard]] Result {
+public:
+    Result() = default; // done
+    static Result refused(QString why) {
+        Result result;
+        result.done_ = false;
+        result.why_ = std::move(why);
+        return result;
+    }
+    explicit operator bool() const { return done_; }
+    const QString& errorString() const { return why_; }
+
+private:
+    bool done_ = true;
+    QString why_;
+};
 
 // Values of CommEvent.
 enum CommEventCode : int {
@@ -28,13 +42,15 @@ class SerialComponent : public QObject {
 public:
     using QObject::QObject;
 
-    virtual Failure setCommPort(int port) = 0; // 1 to 16; refused while the port is open
+    virtual Result setCommPort(int port) = 0; // 1 to 16; refused while the port is open
     virtual int commPort() const = 0;
-    virtual Failure setPortOpen(bool open) = 0; // closing a closed port is accepted
+    virtual Result setPortOpen(bool open) = 0; // closing a closed port is accepted
     virtual bool portOpen() const = 0;
-    virtual Failure setSettings(const QString& settings) = 0; // e.g. "300,N,8,1"
+    // The device the open port is on, or was last opened on; empty before the first open.
+    virtual QString device() const = 0;
+    virtual Result setSettings(const QString& settings) = 0; // e.g. "300,N,8,1"
     virtual void setRThreshold(int threshold) = 0;
-    virtual Failure output(const QByteArray& bytes) = 0; // refused when no port is open
+    virtual Result output(const QByteArray& bytes) = 0; // refused when no port is open
     virtual int commEvent() const = 0;
     virtual QByteArray input() = 0; // everything waiting; taking it removes it
     // After a loss the component reopens the port by itself once its device is back, until the

@@ -6,6 +6,9 @@
 namespace panemodel {
 namespace {
 
+// Below this much cut off, moving the kept text down costs more than the memory it frees.
+constexpr std::size_t kCompactAfter = 64 << 10;
+
 constexpr char kBackspace = 8;
 constexpr char kLineFeed = 10;
 constexpr char kCarriageReturn = 13;
@@ -113,7 +116,7 @@ void AppendComposer::cutFront(std::string& text, std::size_t& start, std::size_t
     // A trim only moves the start; the text itself moves down once the part cut off is well
     // past what is kept, so a flood does not shift the whole pane on every append.
     start += count;
-    if (start > 65536 && start > 2 * (text.size() - start)) {
+    if (start > kCompactAfter && start > 2 * (text.size() - start)) {
         text.erase(0, start);
         start = 0;
     }

@@ -40,6 +40,12 @@ inline constexpr std::string_view kAmplifierRestarted = "AMPLIFIER RESTARTED";
 inline constexpr std::string_view kHardwareHighBandLine = "HW - HBAND, SW - LBAND";
 inline constexpr std::string_view kHardwareLowBandLine = "HW - LBAND, SW - HBAND";
 
+// Every text an alarm line can carry.
+inline constexpr std::string_view kAlarmLines[] = {
+    kAmplifierRestarted, kPowerSupplyFault,     kOverPower,
+    kCurrentLimiter,     kSumOfCurrent,         kCurrentImbalance,
+    kHighVswr,           kHardwareHighBandLine, kHardwareLowBandLine};
+
 // Measurement markers.
 inline constexpr std::string_view kCurrentMarker = "CURRENT:";
 inline constexpr std::string_view kForwardMarker = "FWD:";

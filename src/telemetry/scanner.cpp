@@ -44,7 +44,7 @@ constexpr Recogniser fields(std::string_view marker, std::uint8_t skip, char ter
 // position the scan tries them in table order; no two markers can match at the same position,
 // so the reports come out in buffer order.
 //
-// In scan order. The two band reports of each band are one recogniser with two spellings.
+// In scan order. Each band has two reports, each a recogniser of its own.
 constexpr std::array kRecognisers = {
     bandReport(kHighBandSelected, Band::High),
     bandReport(kHardwareHighband, Band::High),

@@ -1,14 +1,18 @@
 #include "frm_wattmeter.h"
 
 #include "app/about.h"
+#include "app/port_selection.h"
+#include "app/recorded_serial.h"
 #include "app/settings_store.h"
-#include "app/window_position.h"
+#include "app/station.h"
 #include "app_icon.h"
+#include "lamp.h"
 #include "link/receive_path.h"
 #include "log_pane.h"
 #include "qt_message_box.h"
 #include "telemetry/protocol.h"
 #include "terminal_keys.h"
+#include "window_position.h"
 
 #include <QAction>
 #include <QApplication>
@@ -28,16 +32,28 @@ QByteArray command(std::string_view text) {
 
 } // namespace
 
-frmWattmeter::frmWattmeter(std::unique_ptr<seriallink::SerialComponent> comm,
+frmWattmeter::frmWattmeter(std::unique_ptr<seriallink::SerialComponent> comm, app::Station& station,
                            std::unique_ptr<app::MessageBox> boxes)
-    : MSComm1(std::move(comm)),
-      boxes_(boxes ? std::move(boxes) : std::make_unique<QtMessageBox>(this)) {
+    : station_(station) {
     setObjectName(QStringLiteral("frmWattmeter"));
     setWindowTitle(QStringLiteral("Vorlan Amp Wattmeter by Q7ZX"));
     setWindowIcon(appIcon());
+    // Every port transition of the window's component is recorded in the station.
+    MSComm1 = std::make_unique<app::RecordedSerial>(std::move(comm), station_);
+    boxes_ = boxes ? std::move(boxes) : std::make_unique<QtMessageBox>(this);
     createMenus();
     createWidgets();
+    commands_ = std::make_unique<app::CommandPath>(*MSComm1, *boxes_, polling, station_);
+    sink_ = std::make_unique<WindowSink>(
+        ScanView{{txtForward, txtReflected, txtVSWR, txtI1, txtI2, txtI3, txtI4, txtITotal},
+                 prgBar1,
+                 prgBar2,
+                 shpHigh,
+                 shpLow,
+                 txtAlarms},
+        *boxes_, station_);
     bindEvents();
+    followStation();
 }
 
 frmWattmeter::~frmWattmeter() {
@@ -45,43 +61,18 @@ frmWattmeter::~frmWattmeter() {
         Form_Terminate();
 }
 
-void frmWattmeter::setNotifier(app::DesktopNotifier* notifier) {
-    sink_.setNotifier(notifier);
-    connect(notifier, &app::DesktopNotifier::activated, this, [this] {
-        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-        show();
-        raise();
-        activateWindow();
-    });
-}
-
-void frmWattmeter::setStation(app::StationFeed* station) {
-    station_ = station;
-    sink_.setStation(station);
-    reportPort();
-}
-
-void frmWattmeter::reportPort() {
-    if (station_)
-        station_->port(MSComm1->commPort(), MSComm1->portOpen());
-}
-
-void frmWattmeter::notifyPort(const char* what) {
-    sink_.notify(QStringLiteral("COM%1 %2").arg(MSComm1->commPort()).arg(QLatin1String(what)));
-}
-
-std::array<QLineEdit*, 8> frmWattmeter::readingFields() const {
-    return {txtForward, txtReflected, txtVSWR, txtI1, txtI2, txtI3, txtI4, txtITotal};
-}
-
-app::PortCommandParts frmWattmeter::portCommandParts() {
-    return {*MSComm1, *boxes_, mnuPortsCom, port, *Timer1};
+void frmWattmeter::bringToFront() {
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
 }
 
 void frmWattmeter::Form_Load() {
-    QApplication::setApplicationName(QString::fromLatin1(app::kApplicationTitle));
-    app::restoreWindowPosition(*this);
-    for (QLineEdit* field : readingFields())
+    QApplication::setApplicationName(QString::fromLatin1(app::kProgramName));
+    restoreWindowPosition(*this);
+    for (QLineEdit* field :
+         {txtForward, txtReflected, txtVSWR, txtI1, txtI2, txtI3, txtI4, txtITotal})
         field->clear();
     MSComm1->setRThreshold(1);
 
@@ -96,22 +87,22 @@ void frmWattmeter::Form_Load() {
     Timer1->setInterval(app::kPollPeriodMs);
     polling.interval = 0;
     // With no port open the write fails, and start-up ends silently.
-    (void)MSComm1->output(command(telemetry::kResetCommand));
+    (void)commands_->send(command(telemetry::kResetCommand), app::Origin::Startup);
 }
 
 void frmWattmeter::Form_Unload() {
-    app::saveWindowPosition(*this);
+    saveWindowPosition(*this);
 }
 
 void frmWattmeter::Form_Terminate() {
-    app::saveWindowPosition(*this);
+    saveWindowPosition(*this);
 }
 
 void frmWattmeter::Exit_Click() {
     MSComm1->stopReopening();
     if (MSComm1->portOpen())
         (void)MSComm1->setPortOpen(false);
-    app::saveWindowPosition(*this);
+    saveWindowPosition(*this);
     ended_ = true;
     hide();
     QApplication::exit(0);
@@ -125,12 +116,11 @@ void frmWattmeter::closeEvent(QCloseEvent* event) {
 }
 
 void frmWattmeter::mnuPortsCom_Click(int n) {
-    app::runPortCommand(portCommandParts(), n);
-    reportPort();
+    (void)app::runPortCommand({*MSComm1, *boxes_, port, *Timer1}, n);
 }
 
 void frmWattmeter::mnuHelpAbout_Click() {
-    boxes_->MsgBox(app::aboutText(), app::vbInformation, QString::fromLatin1(app::kAboutTitle));
+    boxes_->MsgBox(app::aboutText(), app::vbInformation, app::aboutTitle());
 }
 
 void frmWattmeter::Timer1_Timer() {
@@ -143,13 +133,10 @@ void frmWattmeter::Timer1_Timer() {
     flushPane(*txtTerm);
     // Text that arrives while a warning is open goes into a fresh buffer for the next tick.
     const std::string scanned = std::exchange(parsestring, {});
-    telemetry::scan(scanned, sink_);
-    sink_.endOfScan();
-    bool polled = false;
+    telemetry::scan(scanned, *sink_);
+    sink_->endOfScan();
     for (const std::string_view due : polling.tick())
-        polled = !MSComm1->output(command(due)) || polled;
-    if (polled && station_)
-        station_->polled();
+        (void)commands_->send(command(due), app::Origin::Poll);
 }
 
 void frmWattmeter::MSComm1_OnComm() {
@@ -162,54 +149,33 @@ void frmWattmeter::MSComm1_OnComm() {
 }
 
 void frmWattmeter::mnuPollDisabled_Click() {
-    app::choosePollingDisabled(polling, pollingMenu());
+    commands_->run(app::Command::PollOff, app::Origin::Button);
 }
 
 void frmWattmeter::mnuPoll1_Click() {
-    app::choosePollingEnabled(polling, pollingMenu());
+    commands_->run(app::Command::PollOn, app::Origin::Button);
 }
 
 void frmWattmeter::mnuPollCurrent_Click() {
-    app::toggleCurrentPolling(polling, pollingMenu());
-}
-
-bool frmWattmeter::portSelected() const {
-    return std::any_of(
-        mnuPortsCom.begin(), mnuPortsCom.end(),
-        [](const QAction* item) { return item->isChecked(); });
-}
-
-void frmWattmeter::sendButtonCommand(std::initializer_list<QLineEdit*> emptyFirst,
-                                     std::string_view text) {
-    // The fields the reply will fill are emptied first. A write that fails (the marked port did
-    // not open) is ignored: the operator sees no reply and can choose the port again.
-    for (QLineEdit* field : emptyFirst)
-        field->clear();
-    if (!portSelected()) {
-        boxes_->MsgBox(QStringLiteral("Please select a Com Port first."), app::vbCritical,
-                       QString::fromLatin1(app::kApplicationTitle));
-        return;
-    }
-    if (!MSComm1->output(command(text)) && station_)
-        station_->commandSent(QString::fromLatin1(command(text.substr(0, text.size() - 1))));
+    commands_->run(station_.polling().currents ? app::Command::CurrentsOff
+                                               : app::Command::CurrentsOn,
+                   app::Origin::Button);
 }
 
 void frmWattmeter::Read_Click() {
-    sendButtonCommand({txtForward, txtReflected, txtVSWR}, telemetry::kPowerCommand);
+    commands_->run(app::Command::Power, app::Origin::Button);
 }
 
 void frmWattmeter::Current_Click() {
-    sendButtonCommand({txtI1, txtI2, txtI3, txtI4, txtITotal}, telemetry::kCurrentCommand);
+    commands_->run(app::Command::Current, app::Origin::Button);
 }
 
 void frmWattmeter::Status_Click() {
-    sendButtonCommand({}, telemetry::kStatusCommand);
+    commands_->run(app::Command::Status, app::Origin::Button);
 }
 
 void frmWattmeter::Reset_Click() {
-    // Reset needs no chosen port: with none open the write fails quietly.
-    if (!MSComm1->output(command(telemetry::kResetCommand)) && station_)
-        station_->commandSent(QStringLiteral("RESET"));
+    commands_->run(app::Command::Reset, app::Origin::Button);
 }
 
 void frmWattmeter::txtTerm_KeyPress(int& KeyAscii) {
@@ -218,9 +184,40 @@ void frmWattmeter::txtTerm_KeyPress(int& KeyAscii) {
     // With the port closed the key is left to the pane, which ignores it.
     if (!MSComm1->portOpen())
         return;
-    (void)MSComm1->output(QByteArray(1, static_cast<char>(KeyAscii)));
+    (void)commands_->send(QByteArray(1, static_cast<char>(KeyAscii)), app::Origin::Key);
     txtTerm->moveCursor(QTextCursor::End);
     KeyAscii = 0;
+}
+
+void frmWattmeter::followStation() {
+    // The menus' marks show the station's polling choice and the port the operator chose.
+    connect(
+        &station_, &app::Station::pollingChanged, this,
+        [this] {
+            const app::Station::Polling& choice = station_.polling();
+            mnuPollDisabled->setChecked(!choice.on);
+            mnuPoll1->setChecked(choice.on);
+            mnuPollCurrent->setChecked(choice.currents);
+        });
+    connect(
+        &station_, &app::Station::portChanged, this,
+        [this] {
+            for (int n = 1; n <= seriallink::kPortCount; ++n)
+                mnuPortsCom[n - 1]->setChecked(n == station_.port().chosen);
+        });
+    connect(&station_, &app::Station::amplifierChanged, this, [this] {
+        if (station_.replies().state == app::Amplifier::Silent)
+            sink_->noReply();
+    });
+    // A command from any surface empties the fields its reply will fill, as the buttons do.
+    connect(commands_.get(), &app::CommandPath::issued, this, [this](app::Command issued) {
+        if (issued == app::Command::Power)
+            for (QLineEdit* field : {txtForward, txtReflected, txtVSWR})
+                field->clear();
+        if (issued == app::Command::Current)
+            for (QLineEdit* field : {txtI1, txtI2, txtI3, txtI4, txtITotal})
+                field->clear();
+    });
 }
 
 void frmWattmeter::bindEvents() {
@@ -233,7 +230,7 @@ void frmWattmeter::bindEvents() {
             handler();
         });
     };
-    for (int n = 1; n <= app::kPortCount; ++n)
+    for (int n = 1; n <= seriallink::kPortCount; ++n)
         bindMenu(
             mnuPortsCom[n - 1], [this, n] { mnuPortsCom_Click(n); });
     bindMenu(
@@ -251,23 +248,21 @@ void frmWattmeter::bindEvents() {
     new TerminalKeys(*txtTerm, [this](int& KeyAscii) { txtTerm_KeyPress(KeyAscii); });
 
     connect(Exit, &QPushButton::clicked, this, &frmWattmeter::Exit_Click);
-    connect(Timer1, &seriallink::IntervalTimer::tick, this, &frmWattmeter::Timer1_Timer);
+    connect(Timer1, &app::IntervalTimer::tick, this, &frmWattmeter::Timer1_Timer);
     connect(MSComm1.get(), &seriallink::SerialComponent::OnComm, this,
             &frmWattmeter::MSComm1_OnComm);
-    // Told once per loss, after the component has closed the port.
+    // Told once per loss, after the component has closed the port; a port that is back by then
+    // needs no box, and the box closes by itself when its port comes back.
     connect(
         MSComm1.get(), &seriallink::SerialComponent::deviceLost, this,
         [this](const QString& description) {
-            notifyPort("was lost");
-            reportPort();
-            boxes_->MsgBox(description, app::vbExclamation);
+            lossBox_ = description;
+            if (!MSComm1->portOpen())
+                boxes_->MsgBox(description, app::vbExclamation);
         },
         Qt::QueuedConnection);
-    connect(
-        MSComm1.get(), &seriallink::SerialComponent::reopened, this,
-        [this] { notifyPort("is back"); });
-    connect(MSComm1.get(), &seriallink::SerialComponent::reopenFailed, this,
-            [this] { notifyPort("cannot be reopened"); });
+    connect(MSComm1.get(), &seriallink::SerialComponent::reopened, this,
+            [this] { boxes_->close(lossBox_); });
 }
 
 } // namespace ui

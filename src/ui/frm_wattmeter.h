@@ -1,11 +1,12 @@
 // frmWattmeter: the program's one window. It owns the widgets, Timer1, MSComm1 and the form
-// members, and binds each event to a short handler that hands the work to the room that owns it.
+// members, and binds each event to a short handler that hands the work to the room that owns it:
+// commands go through the command path, and what the window shows it records in the station.
 #pragma once
 
+#include "app/command_path.h"
+#include "app/interval_timer.h"
 #include "app/message_box.h"
-#include "app/polling_options.h"
-#include "app/port_selection.h"
-#include "link/interval_timer.h"
+#include "link/ports_folder.h"
 #include "link/serial_component.h"
 #include "telemetry/poll_cycle.h"
 #include "window_sink.h"
@@ -15,7 +16,6 @@
 #include <array>
 #include <memory>
 #include <string>
-#include <string_view>
 
 class QLabel;
 class QLineEdit;
@@ -23,6 +23,10 @@ class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+
+namespace app {
+class Station;
+}
 
 namespace ui {
 
@@ -32,8 +36,8 @@ class frmWattmeter : public QMainWindow {
     Q_OBJECT
 public:
     // boxes may be null: the window then shows real message boxes.
-    explicit frmWattmeter(std::unique_ptr<seriallink::SerialComponent> comm,
-                          std::unique_ptr<app::MessageBox> boxes = nullptr);
+    frmWattmeter(std::unique_ptr<seriallink::SerialComponent> comm, app::Station& station,
+                 std::unique_ptr<app::MessageBox> boxes = nullptr);
     ~frmWattmeter() override;
 
     // Handlers.
@@ -55,22 +59,16 @@ public:
     void txtTerm_KeyPress(int& KeyAscii);
 
     // The time of day that alarm lines carry.
-    void setClock(Clock clock) { clock_ = std::move(clock); }
-    // Where the scan's readings, alarms and band reports are journaled; null for none.
-    void setJournal(app::Journal* journal) { sink_.setJournal(journal); }
-    // Alarms, and the port lost and back, also go to the desktop; a click there brings the
-    // window to the front.
-    void setNotifier(app::DesktopNotifier* notifier);
-    // Those who watch the station beside the window (the dashboard) hear what it shows, the
-    // port, the polls and the buttons' commands.
-    void setStation(app::StationFeed* station);
+    void setClock(Clock clock) { sink_->setClock(std::move(clock)); }
+    // The way every other surface commands the amplifier: the window's own rules and effects.
+    app::CommandPath& commands() { return *commands_; }
+    // Restored if minimised, raised and activated: a click on a desktop notification.
+    void bringToFront();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    friend class WindowSink;
-
     // Form members.
     std::string parsestring;      // receive buffer, one byte per character
     telemetry::PollCycle polling; // poll, interval, pollcurrent
@@ -96,12 +94,12 @@ private:
     QPushButton* Status;
     QPushButton* Reset;
     QPushButton* Exit;
-    seriallink::IntervalTimer* Timer1;
+    app::IntervalTimer* Timer1;
     std::unique_ptr<seriallink::SerialComponent> MSComm1;
 
     // Menus.
     QMenu* mnuPorts;
-    std::array<QAction*, app::kPortCount> mnuPortsCom{};
+    std::array<QAction*, seriallink::kPortCount> mnuPortsCom{};
     QMenu* PollInterval;
     QAction* mnuPollDisabled;
     QAction* mnuPoll1;
@@ -109,23 +107,16 @@ private:
     QMenu* mnuHelp;
     QAction* mnuHelpAbout;
 
-    // The eight reading fields in the order start-up empties them.
-    std::array<QLineEdit*, 8> readingFields() const;
-
     void createWidgets();
     void createMenus();
     void bindEvents();
-    app::PortCommandParts portCommandParts();
-    app::PollingMenu pollingMenu() const { return {mnuPollDisabled, mnuPoll1, mnuPollCurrent}; }
-    bool portSelected() const;         // a port item carries the check mark
-    void notifyPort(const char* what); // "COM3 was lost" and such, to the desktop
-    void reportPort();                 // the port and whether it is open, to the station
-    void sendButtonCommand(std::initializer_list<QLineEdit*> emptyFirst, std::string_view command);
+    void followStation();
 
+    app::Station& station_;
     std::unique_ptr<app::MessageBox> boxes_;
-    Clock clock_ = [] { return QTime::currentTime(); };
-    WindowSink sink_{*this, *boxes_, clock_};
-    app::StationFeed* station_ = nullptr;
+    std::unique_ptr<app::CommandPath> commands_;
+    std::unique_ptr<WindowSink> sink_;
+    QString lossBox_;     // what the box that says the port was lost says
     bool inTick_ = false; // a tick waiting on the over-power warning
     bool closed_ = false; // closed through the window: the release saves the position again
     bool ended_ = false;  // ended through Exit: nothing more is saved

@@ -3,8 +3,8 @@
 #include "frm_wattmeter.h"
 
 #include "app/about.h"
-#include "app/window_position.h"
 #include "lamp.h"
+#include "window_position.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -17,8 +17,8 @@ namespace ui {
 
 namespace {
 
-constexpr int kClientWidth = 9120 / app::kTwipsPerPixel;
-constexpr int kClientHeight = 4020 / app::kTwipsPerPixel;
+constexpr int kClientWidth = 9120 / kTwipsPerPixel;
+constexpr int kClientHeight = 4020 / kTwipsPerPixel;
 constexpr int kBarMaximum = 1100;
 
 const QColor kRed(0xFF, 0x00, 0x00);
@@ -29,7 +29,7 @@ const QColor kDarkGreen(0x00, 0x80, 0x00);
 template <typename Widget>
 Widget* place(Widget* widget, const char* name, int left, int top, int width, int height) {
     widget->setObjectName(QString::fromLatin1(name));
-    const int px = app::kTwipsPerPixel;
+    const int px = kTwipsPerPixel;
     widget->setGeometry(left / px, top / px, width / px, height / px);
     return widget;
 }
@@ -126,7 +126,7 @@ void frmWattmeter::createWidgets() {
     setColor(txtAlarms, QPalette::Base, kRed);
     setColor(txtAlarms, QPalette::Text, kWhite);
 
-    Timer1 = new seriallink::IntervalTimer(this);
+    Timer1 = new app::IntervalTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
 
     Current = button(client, "Current", "&Current", 1080);
@@ -208,7 +208,7 @@ void frmWattmeter::createMenus() {
 
     mnuPorts = menuBar()->addMenu(QStringLiteral("P&orts"));
     mnuPorts->setObjectName(QStringLiteral("mnuPorts"));
-    for (int n = 1; n <= app::kPortCount; ++n) {
+    for (int n = 1; n <= seriallink::kPortCount; ++n) {
         // Com1 to Com9 take their digit as access key; Com10 to Com16 have none.
         const QString caption =
             n < 10 ? QStringLiteral("Com&%1").arg(n) : QStringLiteral("Com%1").arg(n);
@@ -226,7 +226,7 @@ void frmWattmeter::createMenus() {
 
     mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
-    mnuHelpAbout = mnuHelp->addAction(QStringLiteral("&About Vorlan Wattmeter"));
+    mnuHelpAbout = mnuHelp->addAction(QLatin1Char('&') + app::aboutTitle());
     mnuHelpAbout->setObjectName(QStringLiteral("mnuHelpAbout"));
 }
 

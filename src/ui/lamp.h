@@ -14,7 +14,6 @@ public:
 
     explicit Lamp(QWidget* parent = nullptr);
 
-    FillStyle fillStyle() const { return fillStyle_; }
     void setFillStyle(FillStyle style);
     bool lit() const { return fillStyle_ == Solid; }
 

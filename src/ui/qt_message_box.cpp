@@ -1,5 +1,7 @@
 #include "qt_message_box.h"
 
+#include "app/about.h"
+
 #include <QMessageBox>
 
 namespace ui {
@@ -7,7 +9,7 @@ namespace ui {
 namespace {
 
 QMessageBox::Icon iconFor(int style) {
-    switch (style & 0x70) {
+    switch (style & app::kIconBits) {
     case app::vbCritical:
         return QMessageBox::Critical;
     case app::vbQuestion:
@@ -25,12 +27,20 @@ QMessageBox::Icon iconFor(int style) {
 
 int QtMessageBox::MsgBox(const QString& prompt, int style, const QString& title) {
     QMessageBox box(iconFor(style),
-                    title.isEmpty() ? QString::fromLatin1(app::kApplicationTitle) : title, prompt,
+                    title.isEmpty() ? QString::fromLatin1(app::kProgramName) : title, prompt,
                     QMessageBox::Ok, parent_);
     // Descriptions carry device paths and system texts: never read them as markup.
     box.setTextFormat(Qt::PlainText);
+    open_ << &box;
     box.exec();
+    open_.removeAll(&box);
     return app::vbOK;
+}
+
+void QtMessageBox::close(const QString& prompt) {
+    for (const QPointer<QMessageBox>& box : std::as_const(open_))
+        if (box && box->text() == prompt)
+            box->done(QMessageBox::Ok);
 }
 
 } // namespace ui

@@ -1,12 +1,11 @@
 #include "window_sink.h"
 
-#include "app/journal.h"
+#include "app/command_path.h"
 #include "app/message_box.h"
-#include "frm_wattmeter.h"
+#include "app/station.h"
 #include "lamp.h"
 #include "log_pane.h"
 #include "telemetry/number.h"
-#include "telemetry/protocol.h"
 
 #include <QLineEdit>
 #include <QProgressBar>
@@ -32,66 +31,54 @@ std::optional<int> barValue(const QProgressBar& bar, float value) {
 
 void WindowSink::band(telemetry::Band band) {
     const bool high = band == telemetry::Band::High;
-    window_.shpHigh->setFillStyle(high ? Lamp::Solid : Lamp::Transparent);
-    window_.shpLow->setFillStyle(high ? Lamp::Transparent : Lamp::Solid);
-    if (journal_)
-        journal_->band(high);
-    if (station_)
-        station_->band(high);
+    view_.highLamp->setFillStyle(high ? Lamp::Solid : Lamp::Transparent);
+    view_.lowLamp->setFillStyle(high ? Lamp::Transparent : Lamp::Solid);
+    station_.recordBand(high);
 }
 
 void WindowSink::overPowerWarning() {
     show();
-    // The box waits for the operator at the window; the desktop hears of it at once.
-    notify(fromLatin1(telemetry::kOverPower), app::DesktopNotifier::Urgency::Critical);
-    boxes_.MsgBox(QString::fromLatin1(kOverPowerWarning), app::vbExclamation);
+    station_.recordOverPowerWarning(true);
+    boxes_.MsgBox(QString::fromLatin1(app::kOverPowerWarning), app::vbExclamation);
+    station_.recordOverPowerWarning(false);
+}
+
+std::string WindowSink::line(const QString& time, std::string_view text) const {
+    return time.toStdString().append(" - ").append(text).append("\r");
 }
 
 void WindowSink::alarm(std::string_view text) {
-    const QString time = timeOfDay();
-    std::string line = time.toStdString();
-    line.append(" - ").append(text).append("\r");
-    appendlogCoalesced(*window_.txtAlarms, line);
-    if (journal_)
-        journal_->alarm(fromLatin1(text));
-    if (station_)
-        station_->alarm(fromLatin1(text));
-    if (notifier_ && text != telemetry::kOverPower) // told before its warning box
-        notifier_->notify(time, fromLatin1(text), app::DesktopNotifier::Urgency::Normal);
+    const QString time = clock_().toString(QStringLiteral("HH:mm:ss"));
+    appendlogCoalesced(*view_.alarms, line(time, text));
+    station_.recordAlarm(time, fromLatin1(text));
 }
 
-void WindowSink::notify(const QString& text, app::DesktopNotifier::Urgency urgency) {
-    if (notifier_)
-        notifier_->notify(timeOfDay(), text, urgency);
+void WindowSink::noReply() {
+    appendlog(*view_.alarms, line(clock_().toString(QStringLiteral("HH:mm:ss")), kNoReply));
 }
 
 void WindowSink::show() {
-    const auto fields = window_.readingFields();
     for (std::size_t i = 0; i < texts_.size(); ++i) {
         // A flood of identical readings should not relayout the box for every one.
         if (const auto text = std::exchange(texts_[i], std::nullopt);
-            text && fields[i]->text() != *text)
-            fields[i]->setText(*text);
+            text && view_.fields[i]->text() != *text)
+            view_.fields[i]->setText(*text);
     }
     if (const auto value = std::exchange(forwardBar_, std::nullopt))
-        window_.prgBar1->setValue(*value);
+        view_.forwardBar->setValue(*value);
     if (const auto value = std::exchange(reflectedBar_, std::nullopt))
-        window_.prgBar2->setValue(*value);
-    flushPane(*window_.txtAlarms);
+        view_.reflectedBar->setValue(*value);
+    flushPane(*view_.alarms);
 }
 
 void WindowSink::endOfScan() {
     show();
-    if (readingSeen_ && (journal_ || station_)) {
-        QStringList texts;
-        for (const QLineEdit* display : window_.readingFields())
-            texts << display->text();
-        if (journal_)
-            journal_->reading(texts);
-        if (station_)
-            station_->readings(texts);
+    if (std::exchange(readingSeen_, false)) {
+        app::Station::Displays texts;
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            texts[i] = view_.fields[i]->text();
+        station_.recordReadings(texts, view_.forwardBar->value(), view_.reflectedBar->value());
     }
-    readingSeen_ = false;
 }
 
 void WindowSink::reading(telemetry::Reading which, std::string_view field) {
@@ -102,8 +89,9 @@ void WindowSink::reading(telemetry::Reading which, std::string_view field) {
         return;
     const auto value = telemetry::toSingle(field);
     const bool forward = which == Reading::Forward;
-    if (const auto shown =
-            value ? barValue(forward ? *window_.prgBar1 : *window_.prgBar2, *value) : std::nullopt)
+    if (const auto shown = value
+                               ? barValue(forward ? *view_.forwardBar : *view_.reflectedBar, *value)
+                               : std::nullopt)
         (forward ? forwardBar_ : reflectedBar_) = shown;
 }
 

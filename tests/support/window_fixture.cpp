@@ -8,7 +8,7 @@
 
 QList<int> checkedPorts(const QObject& window) {
     QList<int> ports;
-    for (int n = 1; n <= 16; ++n)
+    for (int n = 1; n <= seriallink::kPortCount; ++n)
         if (part<QAction>(window, qPrintable(QStringLiteral("mnuPortsCom%1").arg(n))).isChecked())
             ports << n;
     return ports;

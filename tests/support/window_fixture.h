@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/message_box.h"
+#include "app/station.h"
 #include "link/qt_serial_component.h"
 #include "temp_settings.h"
 #include "ui/frm_wattmeter.h"
@@ -26,6 +27,7 @@ struct ShownBox {
 class RecordingMessageBox : public app::MessageBox {
 public:
     QList<ShownBox> shown;
+    QStringList closed; // the prompts of boxes the program closed itself
     std::function<void()> onShow;
 
     int MsgBox(const QString& prompt, int style, const QString& title) override {
@@ -34,6 +36,7 @@ public:
             onShow();
         return app::vbOK;
     }
+    void close(const QString& prompt) override { closed << prompt; }
 };
 
 // A recording serial component: it remembers every Output, opens or refuses ports as told,
@@ -47,6 +50,8 @@ public:
     int rthreshold = 0;
 
     QByteArray written() const { return outputs.join(); }
+    // Open or closed behind the program's back, as a device that comes or goes.
+    void setOpen(bool open) { open_ = open; }
     // Raises one OnComm with the given event code; with code 2 the text waits in Input.
     void receive(const QByteArray& text, int code = seriallink::comEvReceive) {
         event_ = code;
@@ -55,29 +60,31 @@ public:
         emit OnComm();
     }
 
-    seriallink::Failure setCommPort(int port) override {
+    seriallink::Result setCommPort(int port) override {
         if (open_)
-            return QStringLiteral("Port already open");
+            return seriallink::Result::refused("Port already open");
         port_ = port;
         return {};
     }
     int commPort() const override { return port_; }
-    seriallink::Failure setPortOpen(bool open) override {
+    seriallink::Result setPortOpen(bool open) override {
         if (open && (open_ || refusedPorts.contains(port_)))
-            return QString("COM%1 could not be opened: No such file or directory").arg(port_);
+            return seriallink::Result::refused(
+                QString("COM%1 could not be opened: No such file or directory").arg(port_));
         closes += open_ && !open;
         open_ = open;
         return {};
     }
     bool portOpen() const override { return open_; }
-    seriallink::Failure setSettings(const QString& settings) override {
+    QString device() const override { return QString("/dev/fake%1").arg(port_); }
+    seriallink::Result setSettings(const QString& settings) override {
         settingsApplied << settings;
         return {};
     }
     void setRThreshold(int threshold) override { rthreshold = threshold; }
-    seriallink::Failure output(const QByteArray& bytes) override {
+    seriallink::Result output(const QByteArray& bytes) override {
         if (!open_)
-            return QStringLiteral("Port is closed");
+            return seriallink::Result::refused("Port is closed");
         outputs << bytes;
         return {};
     }
@@ -106,10 +113,11 @@ QList<int> checkedPorts(const QObject& window);
 
 template <typename Serial> struct Window {
     TempSettings settings;
+    app::Station station;
     Serial* serial = new Serial; // the window's own
     RecordingMessageBox* boxes = new RecordingMessageBox;
     std::unique_ptr<ui::frmWattmeter> window{
-        new ui::frmWattmeter(std::unique_ptr<seriallink::SerialComponent>(serial),
+        new ui::frmWattmeter(std::unique_ptr<seriallink::SerialComponent>(serial), station,
                              std::unique_ptr<app::MessageBox>(boxes))};
 
     template <typename T = QWidget> T& part(const char* name) const {

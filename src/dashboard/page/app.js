@@ -6,6 +6,7 @@
   const SCALE_MAX_W = 1100;           // same scale as the desktop bars
   const WINDOW_MS = 60 * 60 * 1000;   // the chart keeps the last 60 minutes
   const RETRY_MIN_MS = 1000, RETRY_MAX_MS = 15000;
+  const GAP_MS = 10 * 1000;           // readings further apart than this are not joined
   const TEXT_FIELDS = ['forward', 'reflected', 'vswr', 'stage1', 'stage2', 'stage3', 'stage4', 'total'];
   const NO_CHART = 'Chart unavailable: install the libjs-dygraphs package.';
 
@@ -37,14 +38,17 @@
     $('port').dataset.state = port === null ? 'none' : open;
   }
 
+  // Above the scale the bar is full and red, and says so; below 0 it stays empty.
   function showBar(name, value) {
     const bar = $(`bar-${name}`);
     const v = num(value);
-    const onScale = v !== null && v >= 0 && v <= SCALE_MAX_W;
-    bar.firstElementChild.style.width = onScale ? `${(v / SCALE_MAX_W) * 100}%` : '0%';
-    bar.setAttribute('aria-valuenow', onScale ? String(v) : '0');
-    bar.setAttribute('aria-valuetext',
-      v === null ? 'no reading' : `${fmt(v, 1)} W${onScale ? '' : ', off scale'}`);
+    const over = v !== null && v > SCALE_MAX_W;
+    const shown = v === null || v < 0 ? 0 : Math.min(v, SCALE_MAX_W);
+    bar.firstElementChild.style.width = `${(shown / SCALE_MAX_W) * 100}%`;
+    bar.dataset.over = String(over);
+    bar.setAttribute('aria-valuenow', String(shown));
+    bar.setAttribute('aria-valuetext', v === null ? 'no reading'
+      : `${fmt(v, 1)} W${over ? ', above the scale' : v < 0 ? ', below the scale' : ''}`);
   }
 
   function showLamp(band, lit) {
@@ -79,8 +83,31 @@
     if (alarms.length > kept && atBottom) ol.scrollTop = ol.scrollHeight;
   }
 
+  // Readings are drawn as stale while the amplifier is silent and while this page has lost its
+  // connection: plausible numbers that may be minutes old must never look live.
+  let current = {}, socketUp = false;
+  function showFreshness() {
+    const silent = current.amplifier === 'silent';
+    const stale = silent || !socketUp;
+    $('readings-card').dataset.stale = String(stale);
+    const last = parseTime(current.last_reply);
+    $('silence').hidden = !silent;
+    if (silent) $('silence').textContent = last === null ? 'No reply from the amplifier'
+      : `No reply for ${Math.max(0, Math.round((Date.now() - last) / 1000))} s`;
+    if (socketUp) setLive(silent ? 'silent' : 'live', silent ? 'Silent' : 'Live');
+    const since = parseTime(current.over_power_warning_open_since);
+    $('warning').hidden = since === null;
+    if (since !== null) $('warning').textContent = `Over-power warning waiting at the window since ${clock(since)}: readings resume when it is dismissed`;
+    const failing = current.journal === 'failing';
+    $('journal').hidden = !failing;
+    if (failing) $('journal').textContent = `Journal cannot be written: ${num(current.journal_lines_waiting) ?? 0} lines waiting, ${num(current.journal_lines_lost) ?? 0} lost`;
+  }
+  setInterval(showFreshness, 1000);
+
   function applyState(state) {
     if (!state || typeof state !== 'object') return;
+    current = state;
+    showFreshness();
     const texts = state.texts && typeof state.texts === 'object' ? state.texts : {};
     for (const f of TEXT_FIELDS) $(f).textContent = str(texts[f]);
     showPort(state);
@@ -93,9 +120,14 @@
     $('updated').textContent = t === null ? 'No readings yet' : `Last reading ${clock(t)}`;
 
     let changed = addChartAlarms(state.alarms);
+    // Silence and a port that is not open break the line before the next reading.
+    if (state.amplifier === 'silent' || !state.port_open) gapPending = true;
     if (t !== null && t !== lastReadingTime) {
       lastReadingTime = t;
-      changed = addRows([toRow(t, state)]) || changed;
+      const fresh = [toRow(t, state)];
+      if (gapPending && rows.length) fresh.unshift(gapRow(t - 1));
+      gapPending = false;
+      changed = addRows(fresh) || changed;
     }
     if (changed) drawChart();
   }
@@ -103,19 +135,31 @@
   // ---- Chart ---------------------------------------------------------------
 
   const haveDygraph = typeof Dygraph === 'function';
-  let graph = null, lastReadingTime = null;
+  let graph = null, lastReadingTime = null, gapPending = false;
   let rows = [];                 // [Date, forward W, reflected W, VSWR], oldest first
   const chartAlarms = new Map(); // alarmKey -> {t, text}
   const colours = {};            // series and grid colours from style.css
 
   const toRow = (t, r) => [new Date(t), num(r.forward_w), num(r.reflected_w), num(r.vswr)];
+  const gapRow = (t) => [new Date(t), null, null, null];
+  const isGap = (r) => r[1] === null && r[2] === null && r[3] === null;
 
   function addRows(newRows) {
-    const last = rows.length ? rows[rows.length - 1][0].getTime() : -Infinity;
-    if (newRows.length === 1 && newRows[0][0].getTime() > last) { rows.push(newRows[0]); return true; }
     const all = rows.concat(newRows).sort((a, b) => a[0] - b[0]);
     rows = all.filter((r, i) => i === 0 || r[0].getTime() !== all[i - 1][0].getTime());
     return newRows.length > 0;
+  }
+
+  // What the chart draws: a null point wherever two readings are too far apart, so that no line
+  // joins readings across a spell without any.
+  function withGaps() {
+    const out = [];
+    for (const r of rows) {
+      const prev = out[out.length - 1];
+      if (prev && !isGap(prev) && !isGap(r) && r[0] - prev[0] > GAP_MS) out.push(gapRow(r[0].getTime() - 1));
+      out.push(r);
+    }
+    return out;
   }
 
   function addChartAlarms(list) {
@@ -179,7 +223,7 @@
   }
 
   function createGraph(box) {
-    return new Dygraph(box, rows, Object.assign({
+    return new Dygraph(box, withGaps(), Object.assign({
       labels: ['Time', 'Forward (W)', 'Reflected (W)', 'VSWR'], strokeWidth: 2,
       series: { 'Reflected (W)': { strokePattern: [8, 4] }, VSWR: { axis: 'y2', strokePattern: [2, 4] } },
       axes: { y: { includeZero: true, axisLabelWidth: 44 },
@@ -194,13 +238,15 @@
   function drawChart() {
     trim();
     const box = $('chart');
-    box.dataset.points = String(rows.length);
+    const file = withGaps();
+    box.dataset.points = String(file.filter((r) => !isGap(r)).length);
+    box.dataset.gaps = String(file.filter(isGap).length);
     if (!haveDygraph) return;
     if (rows.length === 0) {
       if (graph) { graph.destroy(); graph = null; }
       box.textContent = 'Waiting for readings...';
     } else if (graph) {
-      graph.updateOptions({ file: rows });
+      graph.updateOptions({ file });
     } else {
       graph = createGraph(box);
     }
@@ -256,7 +302,8 @@
     let ws;
     try { ws = new WebSocket(url.href); } catch (err) { lost(); return; }
     ws.addEventListener('open', () => {
-      setLive('live', 'Live');
+      socketUp = true;
+      showFreshness();
       if (wasLost) loadHistory();   // fill in what was missed while away
       wasLost = false;
     });
@@ -270,6 +317,9 @@
   // Retry after 1 s, doubling up to 15 s while the server stays away.
   function lost() {
     wasLost = true;
+    socketUp = false;
+    gapPending = true;
+    showFreshness();
     setLive('lost', 'Connection lost, retrying...');
     setTimeout(connect, retryMs);
     retryMs = Math.min(retryMs * 2, RETRY_MAX_MS);

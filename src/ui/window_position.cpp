@@ -1,13 +1,13 @@
 #include "window_position.h"
 
-#include "settings_store.h"
+#include "app/settings_store.h"
 #include "telemetry/number.h"
 
 #include <QWidget>
 
 #include <cmath>
 
-namespace app {
+namespace ui {
 
 namespace {
 
@@ -18,7 +18,7 @@ const QString kFormLeft = QStringLiteral("FormLeft");
 const QString kFormTop = QStringLiteral("FormTop");
 
 QString readEdge(const QString& key) {
-    return GetSetting(kAppName, kSection, key, QStringLiteral("0"));
+    return app::GetSetting(app::kAppName, app::kSection, key, QStringLiteral("0"));
 }
 
 } // namespace
@@ -43,8 +43,8 @@ void restoreWindowPosition(QWidget& window) {
 }
 
 void saveWindowPosition(const QWidget& window) {
-    SaveSetting(kAppName, kSection, kFormLeft, pixelsToStoredEdge(window.x()));
-    SaveSetting(kAppName, kSection, kFormTop, pixelsToStoredEdge(window.y()));
+    app::SaveSetting(app::kAppName, app::kSection, kFormLeft, pixelsToStoredEdge(window.x()));
+    app::SaveSetting(app::kAppName, app::kSection, kFormTop, pixelsToStoredEdge(window.y()));
 }
 
-} // namespace app
+} // namespace ui

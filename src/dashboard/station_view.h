@@ -1,39 +1,30 @@
-// The station as the dashboard serves it: the displays as the window shows them, the band, the
-// port, the latest alarms and counters, and the last hour of readings in a ring of fixed size.
+// The station as the dashboard serves it. It follows the program's station and keeps only what
+// is the dashboard's own: the last hour of readings in a ring of fixed size, the alarms for the
+// chart's marks, the counters, and the state and metrics texts, made once per change.
 #pragma once
-
-#include "app/station_feed.h"
 
 #include <QByteArray>
 #include <QMap>
 #include <QObject>
 
-#include <array>
 #include <deque>
-#include <functional>
 #include <optional>
 #include <vector>
 
+namespace app {
+class Station;
+}
+
 namespace dashboard {
 
-class Station : public QObject, public app::StationFeed {
+class StationView : public QObject {
     Q_OBJECT
 public:
-    using Clock = std::function<qint64()>; // milliseconds since the epoch, UTC
-
     static constexpr int kHistoryMinutes = 60;
     static constexpr std::size_t kHistorySize = 7200; // two scans a second at the most
     static constexpr std::size_t kAlarmsKept = 1000;  // for the chart's marks
-    static constexpr std::size_t kAlarmsListed = 50;  // in the current state
 
-    explicit Station(Clock clock = nullptr);
-
-    void readings(const QStringList& displays) override;
-    void alarm(const QString& text) override;
-    void band(bool high) override;
-    void port(int n, bool open) override;
-    void polled() override;
-    void commandSent(const QString& command) override;
+    explicit StationView(const app::Station& station, QObject* parent = nullptr);
 
     // The current state (the page's every update), the readings and alarms of the last minutes
     // (1 to 60), and the Prometheus text exposition.
@@ -42,26 +33,23 @@ public:
     QByteArray metrics() const;
 
 signals:
-    void changed(); // after every report; listeners gather them
+    void changed(); // after every change of the station; listeners gather them
 
 private:
-    void forget(); // the texts made of what just changed
+    void update(); // the texts made of what just changed
 
     struct Sample {
         qint64 ms;
         std::optional<float> forward, reflected, vswr;
     };
+    void keep(const Sample& sample);
+
     struct Alarm {
         qint64 ms;
         QString text;
     };
 
-    Clock clock_;
-    qint64 lastReading_ = -1;
-    std::array<QString, 8> displays_;
-    std::optional<bool> high_;
-    int port_ = 0;
-    bool open_ = false;
+    const app::Station& station_;
     std::vector<Sample> samples_; // a ring: next_ is the oldest once it is full
     std::size_t next_ = 0;
     std::deque<Alarm> alarms_;

@@ -5,7 +5,7 @@
 #include <QObject>
 #include <QTimer>
 
-namespace seriallink {
+namespace app {
 
 // A bare QTimer with interval 0 would instead fire on every turn of the event loop.
 class IntervalTimer : public QObject {
@@ -15,8 +15,8 @@ public:
 
     int interval() const { return interval_; }
     void setInterval(int milliseconds);
-    bool enabled() const { return enabled_; }
     void setEnabled(bool enabled);
+    // Whether a tick will come: what the window's timer rules are about.
     bool ticking() const { return timer_.isActive(); }
 
 signals:
@@ -30,4 +30,4 @@ private:
     bool enabled_ = true;
 };
 
-} // namespace seriallink
+} // namespace app

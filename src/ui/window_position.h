@@ -6,7 +6,7 @@
 
 class QWidget;
 
-namespace app {
+namespace ui {
 
 inline constexpr int kTwipsPerPixel = 15;
 
@@ -19,4 +19,4 @@ QString pixelsToStoredEdge(int pixels);
 void restoreWindowPosition(QWidget& window);
 void saveWindowPosition(const QWidget& window);
 
-} // namespace app
+} // namespace ui

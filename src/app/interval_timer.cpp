@@ -1,6 +1,6 @@
 #include "interval_timer.h"
 
-namespace seriallink {
+namespace app {
 
 IntervalTimer::IntervalTimer(QObject* parent) : QObject(parent) {
     timer_.setTimerType(Qt::CoarseTimer);
@@ -24,4 +24,4 @@ void IntervalTimer::restart() {
         timer_.stop();
 }
 
-} // namespace seriallink
+} // namespace app

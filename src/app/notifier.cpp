@@ -1,0 +1,86 @@
+#include "notifier.h"
+
+#include "station.h"
+#include "telemetry/protocol.h"
+
+#include <QDateTime>
+
+namespace app {
+
+void Notifier::follow(const Station& station) {
+    const QString overPower = QString::fromLatin1(telemetry::kOverPower);
+    const auto timeOfDay = [](qint64 ms) {
+        return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss"));
+    };
+    connect(
+        &station, &Station::alarmLogged, this,
+        [this, overPower](const AlarmLine& line) {
+            if (line.text != overPower) // told when its warning opened
+                notify(line.time, line.text, Urgency::Normal);
+        });
+    connect(&station, &Station::overPowerWarningChanged, this,
+            [this, &station, overPower, timeOfDay](bool open) {
+                if (open)
+                    notify(timeOfDay(station.overPowerWarning().since), overPower,
+                           Urgency::Critical);
+            });
+    connect(&station, &Station::portChanged, this, [this, timeOfDay](const PortEvent& event) {
+        const char* what = event.kind == PortEvent::Lost          ? "was lost"
+                           : event.kind == PortEvent::Reopened    ? "is back"
+                           : event.kind == PortEvent::NotReopened ? "cannot be reopened"
+                                                                  : nullptr;
+        if (what)
+            notify(timeOfDay(event.ms), QStringLiteral("COM%1 %2").arg(event.port).arg(what),
+                   Urgency::Normal);
+    });
+    connect(&station, &Station::journalChanged, this,
+            [this, &station, timeOfDay, failing = false]() mutable {
+                const Station::Journal& journal = station.journal();
+                const bool now = journal.state == Station::Journal::Failing;
+                if (now && !std::exchange(failing, now))
+                    notify(timeOfDay(station.now()),
+                           journal.file + " cannot be written: " + journal.reason, Urgency::Normal);
+                failing = now;
+            });
+    connect(&station, &Station::amplifierChanged, this,
+            [this, &station, timeOfDay](Amplifier before) {
+                const Amplifier now = station.replies().state;
+                const QString port = QStringLiteral("COM%1: ").arg(station.port().number);
+                if (now == Amplifier::Silent)
+                    notify(timeOfDay(station.now()), port + "no reply from the amplifier",
+                           Urgency::Critical);
+                else if (now == Amplifier::Answering && before == Amplifier::Silent)
+                    notify(timeOfDay(station.now()), port + "the amplifier answers again",
+                           Urgency::Normal);
+            });
+}
+
+void Notifier::notify(const QString& time, const QString& text, Urgency urgency) {
+    Repeats& repeats = repeats_[text];
+    if (repeats.interval && repeats.interval->isActive()) {
+        ++repeats.heldBack;
+        repeats.lastTime = time;
+        repeats.urgency = urgency;
+        return;
+    }
+    if (!repeats.interval) {
+        repeats.interval = new QTimer(this);
+        repeats.interval->setSingleShot(true);
+        connect(repeats.interval, &QTimer::timeout, this, [this, text] { intervalEnded(text); });
+    }
+    repeats.interval->start(interval_);
+    show(time + QStringLiteral(" - ") + text, urgency);
+}
+
+void Notifier::intervalEnded(const QString& text) {
+    Repeats& repeats = repeats_[text];
+    if (repeats.heldBack == 0)
+        return;
+    const QString body = QStringLiteral("%1 - %2 (%3 more)")
+                             .arg(repeats.lastTime, text)
+                             .arg(std::exchange(repeats.heldBack, 0));
+    repeats.interval->start(interval_);
+    show(body, repeats.urgency);
+}
+
+} // namespace app

@@ -1,0 +1,50 @@
+// Notifications of what happens at the station, for an operator who is not looking at the
+// window: its alarm lines, its over-power warning (critical, at once, while the box still waits
+// at the window), the port lost, back and not reopened, and the amplifier silent and answering
+// again. How a notification is shown is the subclass's (the desktop's notification service).
+//
+// The same text goes out at most once an interval. Those that come meanwhile are held back and
+// counted; when the interval ends with some held back, one notification says so at once, with
+// the time of the last of them ("HIGH VSWR (3 more)"), and a new interval begins.
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+
+namespace app {
+
+class Station;
+
+class Notifier : public QObject {
+    Q_OBJECT
+public:
+    enum class Urgency : uchar { Normal = 1, Critical = 2 };
+
+    void follow(const Station& station);
+    void setInterval(std::chrono::milliseconds interval) { interval_ = interval; }
+
+signals:
+    void activated(); // the operator clicked one of ours
+
+protected:
+    // One notification: the body is "<time> - <text>", with "(N more)" after a hold-back.
+    virtual void show(const QString& body, Urgency urgency) = 0;
+
+private:
+    void notify(const QString& time, const QString& text, Urgency urgency);
+    void intervalEnded(const QString& text);
+
+    struct Repeats {
+        QTimer* interval = nullptr; // running while the text may not go out again
+        int heldBack = 0;
+        QString lastTime;
+        Urgency urgency = Urgency::Normal;
+    };
+    std::chrono::milliseconds interval_{30000};
+    QHash<QString, Repeats> repeats_; // by text: the alarm table's, the port's, a short list
+};
+
+} // namespace app

@@ -1,0 +1,68 @@
+#include "station_json.h"
+
+#include "station.h"
+#include "telemetry/number.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+
+#include <charconv>
+
+namespace app {
+
+std::optional<float> displayNumber(const QString& display) {
+    return telemetry::toSingle(display.toLatin1().toStdString());
+}
+
+QString shortest(float value) {
+    char text[32];
+    const auto [end, error] = std::to_chars(std::begin(text), std::end(text), value);
+    return QString::fromLatin1(text, error == std::errc() ? end - text : 0);
+}
+
+QJsonValue jsonNumber(std::optional<float> value) {
+    return value ? QJsonValue(shortest(*value).toDouble()) : QJsonValue();
+}
+
+QString isoTime(qint64 ms) {
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs);
+}
+
+QJsonObject stateJson(const Station& station) {
+    const Station::Readings& readings = station.readings();
+    const Station::Port& port = station.port();
+    const std::optional<bool> high = station.highBand();
+    QJsonObject state{
+        {"time", readings.ms < 0 ? QJsonValue() : isoTime(readings.ms)},
+        {"port", port.number ? QStringLiteral("COM%1").arg(port.number) : QJsonValue()},
+        {"port_open", port.open},
+        {"band", high ? (*high ? "2m" : "6m") : QJsonValue()}};
+    QJsonObject texts;
+    for (std::size_t i = 0; i < Station::kDisplays; ++i) {
+        texts[kDisplayNames[i]] = readings.texts[i];
+        state[kNumberNames[i]] = jsonNumber(displayNumber(readings.texts[i]));
+    }
+    state["texts"] = texts;
+    QJsonArray alarms;
+    for (const AlarmLine& line : station.alarms())
+        alarms.append(QJsonObject{{"time", isoTime(line.ms)}, {"text", line.text}});
+    state["alarms"] = alarms;
+    const Station::Replies& replies = station.replies();
+    static const char* const kAmplifier[] = {"unknown", "answering", "silent"};
+    state["amplifier"] = kAmplifier[int(replies.state)];
+    state["last_reply"] = replies.last < 0 ? QJsonValue() : isoTime(replies.last);
+    const Station::Warning& warning = station.overPowerWarning();
+    state["over_power_warning_open_since"] = warning.open ? isoTime(warning.since) : QJsonValue();
+    state["polling"] = station.polling().on;
+    state["currents"] = station.polling().currents;
+    static const char* const kJournal[] = {"off", "ok", "failing"};
+    const Station::Journal& journal = station.journal();
+    state["journal"] = kJournal[journal.state];
+    if (journal.state != Station::Journal::Off) {
+        state["journal_lines_waiting"] = qint64(journal.waiting);
+        state["journal_lines_lost"] = qint64(journal.lost);
+    }
+    return state;
+}
+
+} // namespace app

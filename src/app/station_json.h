@@ -1,0 +1,32 @@
+// The station as JSON, the same for every surface that serves it: the dashboard's
+// /api/readings and the state it pushes to its pages.
+#pragma once
+
+#include <QJsonObject>
+#include <QJsonValue>
+
+#include <optional>
+
+namespace app {
+
+class Station;
+
+// The displays' names, and the names of their values as numbers, in display order.
+inline constexpr const char* kDisplayNames[] = {"forward", "reflected", "vswr",   "stage1",
+                                                "stage2",  "stage3",    "stage4", "total"};
+inline constexpr const char* kNumberNames[] = {"forward_w", "reflected_w", "vswr",     "stage1_a",
+                                               "stage2_a",  "stage3_a",    "stage4_a", "total_a"};
+
+QJsonObject stateJson(const Station& station);
+
+// A display as a number: none for text that is empty or not a number.
+std::optional<float> displayNumber(const QString& display);
+// The shortest text that reads back as the same single-precision value: "1.3", never
+// "1.29999995".
+QString shortest(float value);
+// A number for JSON, or null.
+QJsonValue jsonNumber(std::optional<float> value);
+// ISO 8601, UTC, with milliseconds.
+QString isoTime(qint64 ms);
+
+} // namespace app
