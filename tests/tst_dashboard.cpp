@@ -304,7 +304,8 @@ void tst_dashboard::badAndSlowClientsChangeNothing() {
 }
 
 void tst_dashboard::floodsStayWithinTheLimits() {
-    Served s;
+    app::Station station;
+    Served s(station);
     // One answer at a time on a connection, and a budget smaller than the script.
     s.server.setLimits({.connections = 4, .live = 2, .backlog = 1, .backlogs = 4096});
     // Three pages at once for two places: the handshakes under way count.
