@@ -204,9 +204,15 @@ void tst_dashboard::refusesWhatItDoesNotServe() {
         {r("GET /", "Host: evil.example"), "403"}, // DNS rebinding
         {r("GET /", "Host: 127.0.0.1.evil.example"), "403"},
         {r("GET /", "Host: 1a.2.3.4"), "403"},
-        {r("GET /live", "Host: 127.0.0.1\r\nUpgrade: websocket\r\nOrigin: http://evil.example"),
+        {QByteArray(kUpgrade).replace("\r\n\r\n", "\r\nOrigin: http://evil.example\r\n\r\n"),
          "403"},
         {QByteArray(kUpgrade).replace("\r\n", "\n"), "400"}, // an end Qt would never find
+        {r("GET /", "Host: 127.0.0.1\nX: y"), "400"},
+        {r("GET /", "Host: 127.0.0.1\r\nX: a\tb"), "200"},
+        {r("GET /", "Host: 127.0.0.1\r\nX: a\x7f"), "400"},
+        {r("GET /", "Host: 127.0.0.1\r\nX: a\rb"), "400"},
+        {r("GET /", "Host: 127.0.0.1:evil"), "400"},
+        {r("GET /", "Host: 127.0.0.1\r\nOrigin: http://127.0.0.1\r\nOrigin: http://a"), "400"},
         {r("POST /api/readings", "Host: 127.0.0.1\r\nContent-Length: 2") + "{}", "405"},
         {r("GET /../../etc/passwd"), "404"},
         {r("GET /api/history?minutes=61"), "400"},

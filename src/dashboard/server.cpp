@@ -282,8 +282,6 @@ void Server::answer(QTcpSocket* socket, const RequestHead& head) {
         const int minutes = minutesAsked(query);
         reply =
             minutes ? Reply{200, "application/json", station_.historyJson(minutes)} : failure(400);
-    } else if (path == "/live" && head.websocket && !head.crlf) {
-        reply = failure(400); // the WebSocket server would wait for ever for the head's end
     } else if (path == "/live" && head.websocket) {
         reply = failure(403); // another site's page, or too many live pages already
     } else if (path == "/metrics") {
@@ -315,7 +313,7 @@ bool Server::wantsLive(const RequestHead& head) const {
     const bool sameOrigin = origin.isEmpty() ||
                             origin.compare("http://" + host, Qt::CaseInsensitive) == 0 ||
                             origin.compare("https://" + host, Qt::CaseInsensitive) == 0;
-    return head.websocket && head.crlf && head.target == "/live" && sameOrigin &&
+    return head.websocket && head.target == "/live" && sameOrigin &&
            hostAllowed(head.host, allowedNames_) &&
            upgrading_.size() + clients_.size() < limits_.live;
 }
