@@ -5,22 +5,17 @@
 #include "station_view.h"
 
 #include <QFile>
-#include <QSocketNotifier>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrlQuery>
 #include <QWebSocket>
 
-#include <algorithm>
-#include <climits>
 #include <map>
 
 #ifndef Q_OS_WIN
-#include <cerrno>
-#include <fcntl.h>
+#include <dirent.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <unistd.h>
 #endif
 
 namespace dashboard {
@@ -86,23 +81,27 @@ int minutesAsked(const QString& query) {
     return ok && only && minutes >= 1 && minutes <= StationView::kHistoryMinutes ? minutes : 0;
 }
 
-// The open-file limit, raised towards wanted where the hard limit allows; INT_MAX for none.
-int openFileLimit(int wanted) {
+// Connections that the open-file limit leaves room for, after raising it as far as it goes (the
+// usual practice of servers): what is not open yet, less what the rest of the program keeps.
+int roomForConnections() {
 #ifdef Q_OS_WIN
-    Q_UNUSED(wanted);
     return INT_MAX;
 #else
     rlimit files{};
     if (::getrlimit(RLIMIT_NOFILE, &files) != 0)
         return INT_MAX;
-    if (files.rlim_cur != RLIM_INFINITY && files.rlim_cur < rlim_t(wanted)) {
-        rlimit raised = files;
-        raised.rlim_cur = std::min(files.rlim_max, rlim_t(wanted));
-        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
-            files = raised;
+    if (const rlimit raised{files.rlim_max, files.rlim_max};
+        ::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+        files = raised;
+    if (files.rlim_cur == RLIM_INFINITY)
+        return INT_MAX;
+    int open = -3; // the listing's own descriptor, "." and ".."
+    if (DIR* listing = ::opendir("/dev/fd")) {
+        while (::readdir(listing))
+            ++open;
+        ::closedir(listing);
     }
-    return files.rlim_cur == RLIM_INFINITY ? INT_MAX
-                                           : int(std::min(files.rlim_cur, rlim_t(INT_MAX)));
+    return int(std::min(files.rlim_cur, rlim_t(INT_MAX))) - std::max(open, 0) - Server::kFilesKept;
 #endif
 }
 
@@ -127,12 +126,11 @@ Server::Server(StationView& station, QObject* parent)
         while (QTcpSocket* socket = tcp_.nextPendingConnection())
             take(socket);
     });
-    // Descriptors freed elsewhere in the program tell no one: after running out, look again later.
-    retry_ = new QTimer(this);
-    retry_->setSingleShot(true);
-    retry_->setInterval(1000);
-    connect(retry_, &QTimer::timeout, this, &Server::listenAgain);
-    setLimits(limits_); // the defaults, fitted to the open-file limit
+    // Qt pauses the listener when it reports a failed accept; a later try may find what was
+    // missing.
+    connect(
+        &tcp_, &QTcpServer::acceptError, this,
+        [this] { QTimer::singleShot(250, this, &Server::resume); });
     connect(&live_, &QWebSocketServer::newConnection, this, [this] {
         while (QWebSocket* client = live_.nextPendingConnection())
             goLive(client);
@@ -152,64 +150,20 @@ Server::~Server() {
         client->disconnect(this);
 }
 
-void Server::setLimits(const Limits& limits) {
-    limits_ = limits;
-    const int files = openFileLimit(limits.connections + kFilesKept);
-    limits_.connections = std::min(limits.connections, std::max(files - kFilesKept, 1));
-}
-
 bool Server::listen(const QHostAddress& address, quint16 port, QString* error) {
+    fileRoom_ = roomForConnections();
+    // A burst of connections waits in the system's queue rather than retrying a second later.
+    tcp_.setListenBacklogSize(maxConnections());
     if (!tcp_.listen(address, port)) {
         if (error)
             *error = tcp_.errorString();
         return false;
     }
-#ifndef Q_OS_WIN
-    // Qt's accept retries on every turn of the event loop while the process is out of
-    // descriptors; taking connections here lets the listener rest until one is free.
-    tcp_.pauseAccepting();
-    incoming_ = new QSocketNotifier(tcp_.socketDescriptor(), QSocketNotifier::Read, this);
-    connect(incoming_, &QSocketNotifier::activated, this, &Server::acceptAll);
-#endif
     return true;
 }
 
-void Server::acceptAll() {
-#ifndef Q_OS_WIN
-    for (;;) {
-        const int fd = ::accept(int(tcp_.socketDescriptor()), nullptr, nullptr);
-        if (fd < 0 && (errno == EINTR || errno == ECONNABORTED))
-            continue;
-        if (fd < 0) {
-            if (errno != EAGAIN && errno != EWOULDBLOCK) { // out of descriptors or memory
-                incoming_->setEnabled(false);
-                retry_->start();
-            }
-            return;
-        }
-        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-        auto* socket = new QTcpSocket(this);
-        if (socket->setSocketDescriptor(fd)) {
-            take(socket);
-        } else {
-            ::close(fd);
-            delete socket;
-        }
-    }
-#endif
-}
-
-void Server::listenAgain() {
-    if (incoming_ && !incoming_->isEnabled()) {
-        retry_->stop();
-        incoming_->setEnabled(true);
-    }
-}
-
 void Server::take(QTcpSocket* socket) {
-    if (connections() >= limits_.connections && !waiting_.isEmpty())
-        waiting_.takeFirst()->abort();
-    if (connections() >= limits_.connections) {
+    if (connections() >= maxConnections()) { // Qt accepts on to the end of a burst
         socket->abort();
         socket->deleteLater();
         return;
@@ -229,8 +183,20 @@ void Server::take(QTcpSocket* socket) {
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
         waiting_.removeOne(socket);
         socket->deleteLater();
-        listenAgain();
+        resume();
     });
+    // At the limit the listener rests, so that no descriptor beyond it is taken; the oldest HTTP
+    // connection makes room at once, so that idle ones cannot keep a new client out.
+    if (connections() >= maxConnections()) {
+        tcp_.pauseAccepting();
+        if (waiting_.size() > 1)
+            waiting_.first()->abort();
+    }
+}
+
+void Server::resume() {
+    if (connections() < maxConnections())
+        tcp_.resumeAccepting();
 }
 
 void Server::serve(QTcpSocket* socket) {
@@ -314,8 +280,7 @@ bool Server::wantsLive(const RequestHead& head) const {
                             origin.compare("http://" + host, Qt::CaseInsensitive) == 0 ||
                             origin.compare("https://" + host, Qt::CaseInsensitive) == 0;
     return head.websocket && head.target == "/live" && sameOrigin &&
-           hostAllowed(head.host, allowedNames_) &&
-           upgrading_.size() + clients_.size() < limits_.live;
+           hostAllowed(head.host, allowedNames_) && upgrading_.size() + clients_.size() < maxLive();
 }
 
 void Server::upgrade(QTcpSocket* socket) {
@@ -327,7 +292,7 @@ void Server::upgrade(QTcpSocket* socket) {
     deadline(socket)->start(deadlineMs_);
     connect(socket, &QObject::destroyed, this, [this, socket] {
         upgrading_.removeOne(socket);
-        listenAgain();
+        resume();
     });
     socket->setReadBufferSize(64 * 1024);
     live_.handleConnection(socket);
@@ -356,7 +321,7 @@ void Server::goLive(QWebSocket* client) {
     connect(client, &QWebSocket::disconnected, this, [this, client] {
         clients_.removeOne(client);
         client->deleteLater();
-        listenAgain();
+        resume();
     });
     // Qt writes a pong for every ping, unbounded, from its own handler of this signal, which runs
     // first: a page that pings and does not read is dropped as one that does not read updates.

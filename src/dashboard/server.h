@@ -10,7 +10,9 @@
 #include <QTcpServer>
 #include <QWebSocketServer>
 
-class QSocketNotifier;
+#include <algorithm>
+#include <climits>
+
 class QTcpSocket;
 class QTimer;
 class QWebSocket;
@@ -25,8 +27,12 @@ class Server : public QObject {
 public:
     // What one client, and all of them together, may hold of the program.
     struct Limits {
-        int connections = 400; // beyond it the oldest waiting one is dropped
-        int live = 200;        // live pages at once, counting those still in their handshake
+        // Connections of every kind; reaching it, the oldest HTTP connection goes. The open-file
+        // limit may leave room for fewer.
+        int connections = 400;
+        // Live pages, counting those still in their handshake; at most half the connections, so
+        // that plain requests always keep room.
+        int live = 200;
         // Unsent bytes: a connection takes no new request beyond the first figure, and while all
         // of them together hold the second every request gets a 503; a page is dropped beyond
         // the third.
@@ -34,8 +40,8 @@ public:
         qint64 backlogs = 8 << 20;
         qint64 liveBacklog = 128 * 1024;
     };
-    // Descriptors left to the rest of the program (the display, the serial port, the journal)
-    // when the open-file limit leaves less than the connections need.
+    // Descriptors the open-file limit keeps for the rest of the program (the display, the serial
+    // port, the journal) beyond those open when the dashboard starts listening.
     static constexpr int kFilesKept = 64;
 
     struct Reply {
@@ -52,16 +58,15 @@ public:
     // How long a connection may take to send a whole request head, to finish its WebSocket
     // handshake, or to take any of its answer.
     void setDeadline(int ms) { deadlineMs_ = ms; }
-    // Raises the process's open-file limit as far as the connections need, when the hard limit
-    // lets it, and otherwise takes fewer connections.
-    void setLimits(const Limits& limits);
+    void setLimits(const Limits& limits) { limits_ = limits; }
+    // Raises the process's soft open-file limit to its hard limit first, and fits the
+    // connections under it.
     bool listen(const QHostAddress& address, quint16 port, QString* error = nullptr);
     quint16 port() const { return tcp_.serverPort(); }
 
 private:
-    void acceptAll();
     void take(QTcpSocket* socket);
-    void listenAgain();
+    void resume();
     void serve(QTcpSocket* socket);
     void answer(QTcpSocket* socket, const RequestHead& head);
     bool wantsLive(const RequestHead& head) const; // a WebSocket request we take
@@ -69,14 +74,15 @@ private:
     void goLive(QWebSocket* client);
     void push();
     int connections() const { return int(waiting_.size() + upgrading_.size() + clients_.size()); }
+    int maxConnections() const { return std::max(1, std::min(limits_.connections, fileRoom_)); }
+    int maxLive() const { return std::min(limits_.live, maxConnections() / 2); }
 
     StationView& station_;
     QTcpServer tcp_;
-    QSocketNotifier* incoming_ = nullptr; // the listener, while connections are taken
-    QTimer* retry_ = nullptr;             // takes connections again after running out of files
     QWebSocketServer live_;
     std::string allowedNames_;
     Limits limits_;
+    int fileRoom_ = INT_MAX;       // connections that the open-file limit leaves room for
     QList<QTcpSocket*> waiting_;   // HTTP connections, oldest first
     QList<QTcpSocket*> upgrading_; // handed to the WebSocket server, handshake not yet done
     QList<QWebSocket*> clients_;
