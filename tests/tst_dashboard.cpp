@@ -239,6 +239,10 @@ void tst_dashboard::refusesWhatItDoesNotServe() {
          "403"},
         {QByteArray(kUpgrade).replace("\r\n", "\n"), "400"}, // an end Qt would never find
         {r("GET /", "Host: 127.0.0.1\nX: y"), "400"},
+        {QByteArray(kUpgrade).replace(": 13", ": 8"), "426"},
+        {QByteArray(kUpgrade).replace("ZQ==", "ZQ"), "400"},
+        {QByteArray(kUpgrade).replace("GET", "POST"), "405"},
+        {QByteArray(kUpgrade).replace(": 13", ": 13\r\nContent-Length: 2") + "{}", "400"},
         {r("GET /", "Host: 127.0.0.1\r\nX: a\tb"), "200"},
         {r("GET /", "Host: 127.0.0.1\r\nX: a\x7f"), "400"},
         {r("GET /", "Host: 127.0.0.1\r\nX: a\rb"), "400"},
@@ -261,6 +265,7 @@ void tst_dashboard::refusesWhatItDoesNotServe() {
         QVERIFY2(answer.startsWith("HTTP/1.1 " + status), sent.left(80) + "\n" + answer.left(200));
         QVERIFY(answer.contains("Content-Security-Policy: default-src 'none'"));
         QVERIFY(answer.contains(" 405 ") == answer.contains("Allow: GET, HEAD"));
+        QVERIFY(answer.contains(" 426 ") == answer.contains("Sec-WebSocket-Version: 13\r\n"));
     }
     QVERIFY(ask(s.port(), r("HEAD /")).endsWith("\r\n\r\n"));
     // Two requests at once on a connection that stays open: two answers.
@@ -374,6 +379,11 @@ void tst_dashboard::hostileClientsLeaveRoomForGoodOnes_data() {
         QTRY_COMPARE(answered(), 20);
         QCOMPARE(heads.count("HTTP/1.1 101"), 10);
         QVERIFY(get(h.port, "/").startsWith("HTTP/1.1 200")); // while the pages are live
+        // The page sends nothing: a page that sends a message ("hi", masked with zeros) goes.
+        for (const int fd : std::as_const(h.fds))
+            ::send(fd, "\x81\x82\0\0\0\0hi", 8, MSG_NOSIGNAL);
+        for (const int fd : std::as_const(h.fds))
+            QTRY_VERIFY(closedByServer(fd));
     });
     QTest::newRow("a client that takes none of its answers") << Attack([](Siege& h) {
         h.fds << rawClient(

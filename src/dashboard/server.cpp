@@ -47,6 +47,8 @@ QByteArray reason(int status) {
         return "Method Not Allowed";
     case 414:
         return "URI Too Long";
+    case 426:
+        return "Upgrade Required";
     case 431:
         return "Request Header Fields Too Large";
     default:
@@ -128,9 +130,17 @@ Server::Server(StationView& station, QObject* parent)
     });
     // Qt pauses the listener when it reports a failed accept; a later try may find what was
     // missing.
+    connect(&tcp_, &QTcpServer::acceptError, this,
+            [this] { QTimer::singleShot(250, this, &Server::resume); });
+    // Qt answers each ping into the page's write buffer and says nothing of it.
+    watch_ = new QTimer(this);
+    watch_->setInterval(1000);
     connect(
-        &tcp_, &QTcpServer::acceptError, this,
-        [this] { QTimer::singleShot(250, this, &Server::resume); });
+        watch_, &QTimer::timeout, this,
+        [this] {
+            for (QWebSocket* client : QList(clients_)) // an abort takes its client off the list
+                keep(client);
+        });
     connect(&live_, &QWebSocketServer::newConnection, this, [this] {
         while (QWebSocket* client = live_.nextPendingConnection())
             goLive(client);
@@ -159,6 +169,7 @@ bool Server::listen(const QHostAddress& address, quint16 port, QString* error) {
             *error = tcp_.errorString();
         return false;
     }
+    watch_->start();
     return true;
 }
 
@@ -208,61 +219,84 @@ void Server::serve(QTcpSocket* socket) {
             readRequestHead({received.constData(), std::size_t(received.size())});
         if (head.status == RequestHead::Incomplete)
             return;
-        if (head.status == RequestHead::Complete && wantsLive(head))
+        const Reply reply = decide(head);
+        if (reply.status == 101)
             return upgrade(socket); // the WebSocket server reads the request itself
         socket->skip(qint64(head.length));
-        answer(socket, head);
-        if (head.status != RequestHead::Complete || head.close)
+        if (!answer(socket, head, reply))
             return;
     }
 }
 
-void Server::answer(QTcpSocket* socket, const RequestHead& head) {
-    const QByteArray target(head.target.data(), qsizetype(head.target.size()));
-    const QByteArray path = target.split('?').first();
-    const QString query = QString::fromLatin1(target.mid(path.size() + 1));
-    const bool get = head.method == "GET" || head.method == "HEAD";
+Reply Server::decide(const RequestHead& head) const {
     static const std::map<RequestHead::Status, int> refusals{{RequestHead::BadRequest, 400},
                                                              {RequestHead::UriTooLong, 414},
                                                              {RequestHead::TooLarge, 431}};
+    if (head.status != RequestHead::Complete)
+        return failure(refusals.at(head.status));
+    const QByteArray target(head.target.data(), qsizetype(head.target.size()));
+    const QByteArray path = target.split('?').first();
+    const bool live = head.websocket && path == "/live";
     qint64 backlogs = 0;
-    for (const QTcpSocket* other : std::as_const(waiting_))
+    for (const QTcpSocket* other : waiting_)
         backlogs += other->bytesToWrite();
-    Reply reply;
-    bool close = head.close;
-    if (head.status != RequestHead::Complete) {
-        reply = failure(refusals.at(head.status));
-    } else if (!hostAllowed(head.host, allowedNames_)) {
-        reply = failure(403);
-    } else if (!get) {
-        reply = failure(405);
-    } else if (backlogs >= limits_.backlogs) {
-        reply = failure(503); // answers that clients have not taken already fill the budget
-    } else if (head.hasBody) {
-        reply = failure(400);
-    } else if (files_.contains(path)) {
-        reply = files_.value(path);
-    } else if (path == "/api/readings") {
-        reply = {200, "application/json", station_.stateJson()};
-    } else if (path == "/api/history") {
-        const int minutes = minutesAsked(query);
-        reply =
-            minutes ? Reply{200, "application/json", station_.historyJson(minutes)} : failure(400);
-    } else if (path == "/live" && head.websocket) {
-        reply = failure(403); // another site's page, or too many live pages already
-    } else if (path == "/metrics") {
-        reply = {200, "text/plain; version=0.0.4; charset=utf-8", station_.metrics()};
-    } else {
-        reply = failure(404);
+    if (!hostAllowed(head.host, allowedNames_))
+        return failure(403);
+    if (head.method != "GET" && (head.method != "HEAD" || live))
+        return failure(405);
+    if (backlogs >= limits_.backlogs)
+        return failure(503); // answers that clients have not taken already fill the budget
+    if (head.hasBody)
+        return failure(400);
+    if (live)
+        return handshake(head);
+    if (files_.contains(path))
+        return files_.value(path);
+    if (path == "/api/readings")
+        return {200, "application/json", station_.stateJson()};
+    if (path == "/api/history") {
+        const int minutes = minutesAsked(QString::fromLatin1(target.mid(path.size() + 1)));
+        return minutes ? Reply{200, "application/json", station_.historyJson(minutes)}
+                       : failure(400);
     }
+    if (path == "/metrics")
+        return {200, "text/plain; version=0.0.4; charset=utf-8", station_.metrics()};
+    return failure(404);
+}
+
+// The WebSocket server's own refusals lack our headers, and some it never sends: what it would
+// refuse is refused here.
+Reply Server::handshake(const RequestHead& head) const {
+    // Any site's page may open a WebSocket to us: only our own page's origin may have one.
+    const QByteArray origin(head.origin.data(), qsizetype(head.origin.size()));
+    const QByteArray host(head.host.data(), qsizetype(head.host.size()));
+    if (!origin.isEmpty() && origin.compare("http://" + host, Qt::CaseInsensitive) != 0 &&
+        origin.compare("https://" + host, Qt::CaseInsensitive) != 0)
+        return failure(403);
+    if (head.websocketVersion != "13")
+        return failure(426);
+    const auto key = QByteArray::fromBase64Encoding(
+        QByteArray(head.websocketKey.data(), qsizetype(head.websocketKey.size())),
+        QByteArray::AbortOnBase64DecodingErrors);
+    if (head.websocketKey.size() != 24 || !key || key.decoded.size() != 16)
+        return failure(400);
+    if (upgrading_.size() + clients_.size() >= maxLive())
+        return failure(503);
+    return {101, {}, {}};
+}
+
+// Whether the connection stays open for another request.
+bool Server::answer(QTcpSocket* socket, const RequestHead& head, const Reply& reply) {
     // After a refusal the rest of what the client sent cannot be trusted to be a request.
-    close = close || (reply.status >= 400 && reply.status != 404);
+    const bool close = head.close || (reply.status >= 400 && reply.status != 404);
     QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reason(reply.status) +
                      "\r\nContent-Type: " + reply.type +
                      "\r\nContent-Length: " + QByteArray::number(reply.body.size()) + "\r\n" +
                      kSecurityHeaders;
     if (reply.status == 405)
         out += "Allow: GET, HEAD\r\n";
+    if (reply.status == 426)
+        out += "Upgrade: websocket\r\nSec-WebSocket-Version: 13\r\n";
     out += close ? "Connection: close\r\n\r\n" : "\r\n";
     if (head.method != "HEAD")
         out += reply.body;
@@ -270,17 +304,7 @@ void Server::answer(QTcpSocket* socket, const RequestHead& head) {
     deadline(socket)->start(deadlineMs_);
     if (close)
         socket->disconnectFromHost();
-}
-
-bool Server::wantsLive(const RequestHead& head) const {
-    // Any site's page may open a WebSocket to us: only our own page's origin may have one.
-    const QByteArray origin(head.origin.data(), qsizetype(head.origin.size()));
-    const QByteArray host(head.host.data(), qsizetype(head.host.size()));
-    const bool sameOrigin = origin.isEmpty() ||
-                            origin.compare("http://" + host, Qt::CaseInsensitive) == 0 ||
-                            origin.compare("https://" + host, Qt::CaseInsensitive) == 0;
-    return head.websocket && head.target == "/live" && sameOrigin &&
-           hostAllowed(head.host, allowedNames_) && upgrading_.size() + clients_.size() < maxLive();
+    return !close;
 }
 
 void Server::upgrade(QTcpSocket* socket) {
@@ -288,7 +312,7 @@ void Server::upgrade(QTcpSocket* socket) {
     upgrading_ << socket;
     socket->disconnect(this);
     // The WebSocket server starts no time-out of its own for a socket handed to it: ours runs on
-    // until the handshake is done.
+    // until the page is live.
     deadline(socket)->start(deadlineMs_);
     connect(socket, &QObject::destroyed, this, [this, socket] {
         upgrading_.removeOne(socket);
@@ -314,22 +338,30 @@ void Server::goLive(QWebSocket* client) {
     upgrading_.erase(it);
     socket->disconnect(this);
     delete deadline(socket);
-    // The page sends nothing; anything larger than a close frame is not ours.
+    // The page sends nothing; anything larger than a close frame is not ours, nor is a message.
     client->setMaxAllowedIncomingFrameSize(1024);
     client->setMaxAllowedIncomingMessageSize(1024);
+    connect(client, &QWebSocket::textMessageReceived, client, &QWebSocket::abort);
+    connect(client, &QWebSocket::binaryMessageReceived, client, &QWebSocket::abort);
     clients_ << client;
     connect(client, &QWebSocket::disconnected, this, [this, client] {
         clients_.removeOne(client);
         client->deleteLater();
         resume();
     });
-    // Qt writes a pong for every ping, unbounded, from its own handler of this signal, which runs
-    // first: a page that pings and does not read is dropped as one that does not read updates.
-    connect(socket, &QTcpSocket::readyRead, client, [this, client] {
-        if (client->bytesToWrite() > limits_.liveBacklog)
-            client->abort();
-    });
+    // Qt writes a pong for every ping from its own handler of this signal, which runs first: a
+    // flood of pings is stopped before it has grown the write buffer far.
+    connect(socket, &QTcpSocket::readyRead, client, [this, client] { keep(client); });
     client->sendTextMessage(QString::fromUtf8(station_.stateJson()));
+}
+
+// A page that stopped reading, its updates or the answers to its pings, is dropped rather than
+// buffered for.
+bool Server::keep(QWebSocket* client) {
+    if (client->bytesToWrite() <= limits_.liveBacklog)
+        return true;
+    client->abort();
+    return false;
 }
 
 void Server::push() {
@@ -337,14 +369,9 @@ void Server::push() {
     if (clients_.isEmpty())
         return;
     const QString state = QString::fromUtf8(station_.stateJson());
-    const QList<QWebSocket*> clients = clients_; // an abort takes its client off the list
-    for (QWebSocket* client : clients) {
-        // A page that stopped reading is dropped rather than buffered for.
-        if (client->bytesToWrite() > limits_.liveBacklog)
-            client->abort();
-        else
+    for (QWebSocket* client : QList(clients_)) // an abort takes its client off the list
+        if (keep(client))
             client->sendTextMessage(state);
-    }
 }
 
 } // namespace dashboard

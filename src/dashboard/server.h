@@ -68,10 +68,12 @@ private:
     void take(QTcpSocket* socket);
     void resume();
     void serve(QTcpSocket* socket);
-    void answer(QTcpSocket* socket, const RequestHead& head);
-    bool wantsLive(const RequestHead& head) const; // a WebSocket request we take
+    Reply decide(const RequestHead& head) const;
+    Reply handshake(const RequestHead& head) const;
+    bool answer(QTcpSocket* socket, const RequestHead& head, const Reply& reply);
     void upgrade(QTcpSocket* socket);
     void goLive(QWebSocket* client);
+    bool keep(QWebSocket* client);
     void push();
     int connections() const { return int(waiting_.size() + upgrading_.size() + clients_.size()); }
     int maxConnections() const { return std::max(1, std::min(limits_.connections, fileRoom_)); }
@@ -80,6 +82,7 @@ private:
     StationView& station_;
     QTcpServer tcp_;
     QWebSocketServer live_;
+    QTimer* watch_ = nullptr; // looks at every page's backlog
     std::string allowedNames_;
     Limits limits_;
     int fileRoom_ = INT_MAX;       // connections that the open-file limit leaves room for
