@@ -268,6 +268,14 @@ void tst_dashboard::refusesWhatItDoesNotServe() {
         QVERIFY(answer.contains(" 426 ") == answer.contains("Sec-WebSocket-Version: 13\r\n"));
     }
     QVERIFY(ask(s.port(), r("HEAD /")).endsWith("\r\n\r\n"));
+    // A client still sending a head too large after its 431 gets the answer, not a reset.
+    const int large = rawClient(s.port(), r("GET /", "X: " + QByteArray(9000, 'a')));
+    char head[12];
+    QTRY_VERIFY(::recv(large, head, 12, MSG_PEEK | MSG_DONTWAIT) == 12);
+    QTest::qWait(100); // what a reset would take to arrive
+    QCOMPARE(::send(large, QByteArray(40000, 'b').constData(), 40000, MSG_NOSIGNAL), 40000);
+    QCOMPARE(QByteArray(head, 12), "HTTP/1.1 431");
+    ::close(large);
     // Two requests at once on a connection that stays open: two answers.
     QTcpSocket keptOpen;
     keptOpen.connectToHost(QHostAddress::LocalHost, s.port());

@@ -303,8 +303,34 @@ bool Server::answer(QTcpSocket* socket, const RequestHead& head, const Reply& re
     socket->write(out);
     deadline(socket)->start(deadlineMs_);
     if (close)
-        socket->disconnectFromHost();
+        finish(socket);
     return !close;
+}
+
+// Closing with bytes unread makes the system reset the connection, and the reset may reach the
+// client before the answer does: once the answer is out, say so and drop what still comes for a
+// while.
+void Server::finish(QTcpSocket* socket) {
+    disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
+    disconnect(socket, &QTcpSocket::bytesWritten, this, nullptr);
+    const auto linger = [this, socket] {
+        if (socket->bytesToWrite() > 0) {
+            deadline(socket)->start(deadlineMs_);
+            return;
+        }
+#ifndef Q_OS_WIN
+        ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
+#endif
+        deadline(socket)->start(1000);
+    };
+    connect(socket, &QTcpSocket::bytesWritten, this, linger);
+    connect(socket, &QTcpSocket::readyRead, this, [socket, dropped = qint64(0)]() mutable {
+        dropped += socket->skip(socket->bytesAvailable());
+        if (dropped > 64 * 1024)
+            socket->abort();
+    });
+    linger();
+    socket->skip(socket->bytesAvailable()); // a full read buffer would keep the rest unread
 }
 
 void Server::upgrade(QTcpSocket* socket) {

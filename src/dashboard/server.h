@@ -71,6 +71,7 @@ private:
     Reply decide(const RequestHead& head) const;
     Reply handshake(const RequestHead& head) const;
     bool answer(QTcpSocket* socket, const RequestHead& head, const Reply& reply);
+    void finish(QTcpSocket* socket);
     void upgrade(QTcpSocket* socket);
     void goLive(QWebSocket* client);
     bool keep(QWebSocket* client);
