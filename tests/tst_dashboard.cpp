@@ -227,7 +227,7 @@ void tst_dashboard::refusesWhatItDoesNotServe() {
         return line + " HTTP/1.1\r\n" + fields + "\r\nConnection: close\r\n\r\n";
     };
     const std::pair<QByteArray, QByteArray> cases[] = {
-        {r("HEAD /metrics", "Host: localhost:8080 "), "200"},
+        {r("HEAD /metrics", "Host: localhost.:8080 "), "200"},
         {r("GET /", "Host: 10.0.0.255"), "200"},
         {"GET /api/history?minutes=60 HTTP/1.0\r\nHost: [::1]:8080\r\n\r\n", "200"},
         {r("GET /", "Host: 192.168.1.20:8080"), "200"}, // a phone on the LAN
