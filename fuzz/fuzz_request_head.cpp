@@ -1,5 +1,5 @@
-// Fuzzes the dashboard's request head reader with whatever a client may send first: it stays
-// inside the bytes and the bounds, and a complete head is the same head with more bytes after it.
+// Fuzzes the request head reader with anything a client may send first: it stays in the bytes and
+// bounds, what it decided stays decided with more after it, and a head ends where Qt looks for it.
 #include "dashboard/request_head.h"
 
 #include <cstdint>
@@ -15,13 +15,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using dashboard::RequestHead;
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const RequestHead head = dashboard::readRequestHead(bytes);
+    const std::string longer = std::string(bytes) + "\nGET / HTTP/1.1\r\n";
+    const RequestHead again = dashboard::readRequestHead(longer);
+    if (head.status != RequestHead::Incomplete && again.status != head.status)
+        std::abort();
     if (head.status == RequestHead::Complete) {
         const std::string_view read = bytes.substr(0, head.length);
-        const std::string longer = std::string(bytes) + "GET / HTTP/1.1\r\n";
-        const RequestHead again = dashboard::readRequestHead(longer);
         if (head.length > dashboard::kMaxHead || !inside(head.method, read) ||
             !inside(head.target, read) || !inside(head.host, read) || !inside(head.origin, read) ||
-            !head.target.starts_with('/') || again.status != head.status ||
+            !inside(head.websocketKey, read) || !inside(head.websocketVersion, read) ||
+            !head.target.starts_with('/') || read.find("\r\n\r\n") + 4 != head.length ||
             again.length != head.length || again.host != head.host)
             std::abort();
     }

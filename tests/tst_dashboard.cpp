@@ -16,6 +16,9 @@
 #include <QTest>
 #include <QWebSocket>
 
+#include <atomic>
+#include <thread>
+
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -63,14 +66,48 @@ quint16 freePort() {
     return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
 }
 
-// Whether the server has closed the connection: what it sent is read to its end.
-bool closedByServer(int fd) {
+// What the server has sent on a raw connection so far, and whether it has closed it.
+std::pair<QByteArray, bool> received(int fd) {
     char buffer[65536];
+    QByteArray all;
     ssize_t got = 0;
-    while ((got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
-    }
-    return got == 0 || errno == ECONNRESET;
+    while ((got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+        all.append(buffer, got);
+    return {all, got == 0 || errno == ECONNRESET};
 }
+
+bool closedByServer(int fd) {
+    return received(fd).second;
+}
+
+// Open descriptors and CPU seconds of a process.
+int openFiles(qint64 pid) {
+    const auto all = QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot;
+    return int(QDir(QString("/proc/%1/fd").arg(pid), {}, QDir::NoSort, all).count());
+}
+
+double cpuSeconds(qint64 pid) {
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    const QList<QByteArray> fields = stat.open(QIODevice::ReadOnly)
+                                         ? stat.readAll().split(')').last().split(' ')
+                                         : QList<QByteArray>(14);
+    return (fields[12].toDouble() + fields[13].toDouble()) / double(::sysconf(_SC_CLK_TCK));
+}
+
+// A hostile client's sockets, the server it attacks and where a good client goes after it.
+struct Siege {
+    quint16 port = 0;
+    qint64 pid = QCoreApplication::applicationPid();
+    int files = openFiles(pid); // the server's before the attack
+    QList<int> fds;
+    TempSettings settings; // for the program, when the attack is on it
+    QProcess program;
+};
+using Attack = void (*)(Siege&);
+
+const QByteArray kUpgrade = "GET /live HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                            "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                            "Sec-WebSocket-Version: 13\r\n\r\n";
 
 // Chromium, headless, on one page, driven through its DevTools protocol.
 struct Browser {
@@ -130,6 +167,8 @@ struct Served {
 
 } // namespace
 
+Q_DECLARE_METATYPE(Attack)
+
 class tst_dashboard : public QObject {
     Q_OBJECT
 private slots:
@@ -137,6 +176,8 @@ private slots:
     void refusesWhatItDoesNotServe();
     void historyKeepsTheLastHour();
     void badAndSlowClientsChangeNothing();
+    void hostileClientsLeaveRoomForGoodOnes_data();
+    void hostileClientsLeaveRoomForGoodOnes();
     void browserAndPrometheusOnTheSimulator();
 };
 
@@ -186,7 +227,7 @@ void tst_dashboard::refusesWhatItDoesNotServe() {
         return line + " HTTP/1.1\r\n" + fields + "\r\nConnection: close\r\n\r\n";
     };
     const std::pair<QByteArray, QByteArray> cases[] = {
-        {r("HEAD /metrics", "Host: localhost:8080 "), "200"},
+        {r("HEAD /metrics", "Host: localhost.:8080 "), "200"},
         {r("GET /", "Host: 10.0.0.255"), "200"},
         {"GET /api/history?minutes=60 HTTP/1.0\r\nHost: [::1]:8080\r\n\r\n", "200"},
         {r("GET /", "Host: 192.168.1.20:8080"), "200"}, // a phone on the LAN
@@ -194,8 +235,19 @@ void tst_dashboard::refusesWhatItDoesNotServe() {
         {r("GET /", "Host: evil.example"), "403"}, // DNS rebinding
         {r("GET /", "Host: 127.0.0.1.evil.example"), "403"},
         {r("GET /", "Host: 1a.2.3.4"), "403"},
-        {r("GET /live", "Host: 127.0.0.1\r\nUpgrade: websocket\r\nOrigin: http://evil.example"),
+        {QByteArray(kUpgrade).replace("\r\n\r\n", "\r\nOrigin: http://evil.example\r\n\r\n"),
          "403"},
+        {QByteArray(kUpgrade).replace("\r\n", "\n"), "400"}, // an end Qt would never find
+        {r("GET /", "Host: 127.0.0.1\nX: y"), "400"},
+        {QByteArray(kUpgrade).replace(": 13", ": 8"), "426"},
+        {QByteArray(kUpgrade).replace("ZQ==", "ZQ"), "400"},
+        {QByteArray(kUpgrade).replace("GET", "POST"), "405"},
+        {QByteArray(kUpgrade).replace(": 13", ": 13\r\nContent-Length: 2") + "{}", "400"},
+        {r("GET /", "Host: 127.0.0.1\r\nX: a\tb"), "200"},
+        {r("GET /", "Host: 127.0.0.1\r\nX: a\x7f"), "400"},
+        {r("GET /", "Host: 127.0.0.1\r\nX: a\rb"), "400"},
+        {r("GET /", "Host: 127.0.0.1:evil"), "400"},
+        {r("GET /", "Host: 127.0.0.1\r\nOrigin: http://127.0.0.1\r\nOrigin: http://a"), "400"},
         {r("POST /api/readings", "Host: 127.0.0.1\r\nContent-Length: 2") + "{}", "405"},
         {r("GET /../../etc/passwd"), "404"},
         {r("GET /api/history?minutes=61"), "400"},
@@ -213,8 +265,17 @@ void tst_dashboard::refusesWhatItDoesNotServe() {
         QVERIFY2(answer.startsWith("HTTP/1.1 " + status), sent.left(80) + "\n" + answer.left(200));
         QVERIFY(answer.contains("Content-Security-Policy: default-src 'none'"));
         QVERIFY(answer.contains(" 405 ") == answer.contains("Allow: GET, HEAD"));
+        QVERIFY(answer.contains(" 426 ") == answer.contains("Sec-WebSocket-Version: 13\r\n"));
     }
     QVERIFY(ask(s.port(), r("HEAD /")).endsWith("\r\n\r\n"));
+    // A client still sending a head too large after its 431 gets the answer, not a reset.
+    const int large = rawClient(s.port(), r("GET /", "X: " + QByteArray(9000, 'a')));
+    char head[12];
+    QTRY_VERIFY(::recv(large, head, 12, MSG_PEEK | MSG_DONTWAIT) == 12);
+    QTest::qWait(100); // what a reset would take to arrive
+    QCOMPARE(::send(large, QByteArray(40000, 'b').constData(), 40000, MSG_NOSIGNAL), 40000);
+    QCOMPARE(QByteArray(head, 12), "HTTP/1.1 431");
+    ::close(large);
     // Two requests at once on a connection that stays open: two answers.
     QTcpSocket keptOpen;
     keptOpen.connectToHost(QHostAddress::LocalHost, s.port());
@@ -250,22 +311,16 @@ void tst_dashboard::badAndSlowClientsChangeNothing() {
     WindowFixture f;
     Served s(f.station);
     s.server.setDeadline(500);
-    rlimit files{}; // room for both ends of every connection
-    ::getrlimit(RLIMIT_NOFILE, &files);
-    files.rlim_cur = files.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &files);
-    const int before = residentMegabytes();
+    const int before = residentMegabytes(), files = openFiles(QCoreApplication::applicationPid());
     QList<int> clients;
     // A page that never reads its updates, then a thousand idle connections, a megabyte of
     // header and a client that sends a byte a second.
-    clients << rawClient(s.port(),
-                         "GET /live HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
-                         "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
-                         "Sec-WebSocket-Version: 13\r\n\r\n");
+    clients << rawClient(s.port(), kUpgrade);
     for (int i = 0; i < 1000; ++i) {
         clients << rawClient(s.port());
         QCoreApplication::processEvents(); // the server accepts as they come
     }
+    QVERIFY(openFiles(QCoreApplication::applicationPid()) - files - clients.size() <= 400);
     clients << rawClient(s.port(), "GET / HTTP/1.1\r\nX: " + QByteArray(1 << 20, 'a'));
     const int slow = rawClient(s.port(), "G");
     clients << slow;
@@ -293,6 +348,89 @@ void tst_dashboard::badAndSlowClientsChangeNothing() {
     for (const int fd : clients)
         ::close(fd);
     QVERIFY(get(s.port(), "/api/readings").startsWith("HTTP/1.1 200"));
+}
+
+void tst_dashboard::hostileClientsLeaveRoomForGoodOnes_data() {
+    QTest::addColumn<Attack>("attack");
+    QTest::newRow("bare-LF upgrade heads") << Attack([](Siege& h) {
+        for (int i = 0; i < 20; ++i)
+            h.fds << rawClient(h.port, QByteArray(kUpgrade).replace("\r\n", "\n"));
+        for (const int fd : std::as_const(h.fds))
+            QTRY_VERIFY(closedByServer(fd));
+    });
+    QTest::newRow("ping flood from a page that never reads") << Attack([](Siege& h) {
+        const int before = residentMegabytes(), page = rawClient(h.port, kUpgrade);
+        h.fds << page;
+        // Pings of 125 bytes, masked, as fast as the server reads them, until it drops the page.
+        const QByteArray pings = (QByteArray("\x89\xfd") + QByteArray(129, 'p')).repeated(4096);
+        std::atomic<bool> dropped = false;
+        std::thread flood([&] {
+            while (::send(page, pings.constData(), pings.size(), MSG_NOSIGNAL) > 0)
+                continue;
+            dropped = true;
+        });
+        int most = 0;
+        QTRY_VERIFY((most = std::max(most, residentMegabytes()), dropped));
+        ::shutdown(page, SHUT_RDWR); // ends the flood in any case
+        flood.join();
+        QVERIFY(most - before < 16);
+    });
+    QTest::newRow("handshakes at once past the live-page limit") << Attack([](Siege& h) {
+        for (int i = 0; i < 20; ++i)
+            h.fds << rawClient(h.port, kUpgrade);
+        QByteArray heads;
+        const auto answered = [&] {
+            for (const int fd : std::as_const(h.fds))
+                heads += received(fd).first;
+            return heads.count("HTTP/1.1 ");
+        };
+        QTRY_COMPARE(answered(), 20);
+        QCOMPARE(heads.count("HTTP/1.1 101"), 10);
+        QVERIFY(get(h.port, "/").startsWith("HTTP/1.1 200")); // while the pages are live
+        // The page sends nothing: a page that sends a message ("hi", masked with zeros) goes.
+        for (const int fd : std::as_const(h.fds))
+            ::send(fd, "\x81\x82\0\0\0\0hi", 8, MSG_NOSIGNAL);
+        for (const int fd : std::as_const(h.fds))
+            QTRY_VERIFY(closedByServer(fd));
+    });
+    QTest::newRow("a client that takes none of its answers") << Attack([](Siege& h) {
+        h.fds << rawClient(
+            h.port, QByteArray("GET /app.js HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").repeated(1000));
+        // Its answers fill the budget of all connections: everyone gets a 503 until it goes.
+        QVERIFY(QTest::qWaitFor([&] { return get(h.port, "/").startsWith("HTTP/1.1 503"); }));
+    });
+    QTest::newRow("open-file limit cut under a flood of connections") << Attack([](Siege& h) {
+        h.port = freePort();
+        h.program.start("prlimit", {"--nofile=128:256", WATTMETER_PATH, "--serve",
+                                    QString("127.0.0.1:%1").arg(h.port), "-platform", "offscreen"});
+        QTRY_VERIFY(get(h.port, "/").startsWith("HTTP/1.1 200")); // the window is up too
+        h.pid = h.program.processId();
+        h.files = openFiles(h.pid);
+        for (int i = 0; i < 300; ++i)
+            h.fds << rawClient(h.port);
+        QTRY_VERIFY(openFiles(h.pid) > 128); // past the soft limit it started with
+        const double cpu = cpuSeconds(h.pid);
+        QTest::qWait(1000); // a second that a listener retrying failed accepts would spin through
+        QVERIFY(cpuSeconds(h.pid) - cpu < 0.5);
+        QVERIFY(openFiles(h.pid) <= 256 - dashboard::Server::kFilesKept);
+        QVERIFY(get(h.port, "/").startsWith("HTTP/1.1 200"));
+    });
+}
+
+// Each attack with limits small enough to reach, and then a good client: served, and every
+// descriptor the attack took given back.
+void tst_dashboard::hostileClientsLeaveRoomForGoodOnes() {
+    QFETCH(Attack, attack);
+    app::Station station;
+    Served s(station);
+    s.server.setLimits({.connections = 40, .live = 10, .backlog = 1, .backlogs = 4096});
+    Siege h;
+    h.port = s.port();
+    attack(h);
+    for (const int fd : std::as_const(h.fds))
+        ::close(fd);
+    QTRY_VERIFY(openFiles(h.pid) <= h.files);
+    QVERIFY(get(h.port, "/api/readings").startsWith("HTTP/1.1 200"));
 }
 
 void tst_dashboard::browserAndPrometheusOnTheSimulator() {

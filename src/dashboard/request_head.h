@@ -24,13 +24,18 @@ struct RequestHead {
     std::string_view method; // as sent; only GET and HEAD are served
     std::string_view target; // path and query
     bool http10 = false;
-    std::string_view host;   // the Host field, empty when absent
-    std::string_view origin; // the Origin field, empty when absent
-    bool hasBody = false;    // a Content-Length other than 0, or a Transfer-Encoding
-    bool close = false;      // Connection: close, or HTTP/1.0 without keep-alive
-    bool websocket = false;  // Upgrade: websocket
+    // Fields that may come once; empty when absent.
+    std::string_view host;
+    std::string_view origin;
+    std::string_view websocketKey;
+    std::string_view websocketVersion;
+    bool hasBody = false;   // a Content-Length other than 0, or a Transfer-Encoding
+    bool close = false;     // Connection: close, or HTTP/1.0 without keep-alive
+    bool websocket = false; // an HTTP/1.1 Upgrade: websocket, with Connection: Upgrade
 };
 
+// Every line of a head ends in CR LF, as browsers send it: a bare LF is refused, since a reader
+// that looks only for CR LF CR LF (Qt's WebSocket server) would wait past the head's end.
 RequestHead readRequestHead(std::string_view received);
 
 // Whether a Host field (with or without its port) names this machine in a way no DNS answer can

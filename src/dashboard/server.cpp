@@ -12,6 +12,12 @@
 
 #include <map>
 
+#ifndef Q_OS_WIN
+#include <dirent.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#endif
+
 namespace dashboard {
 
 namespace {
@@ -41,6 +47,8 @@ QByteArray reason(int status) {
         return "Method Not Allowed";
     case 414:
         return "URI Too Long";
+    case 426:
+        return "Upgrade Required";
     case 431:
         return "Request Header Fields Too Large";
     default:
@@ -75,6 +83,30 @@ int minutesAsked(const QString& query) {
     return ok && only && minutes >= 1 && minutes <= StationView::kHistoryMinutes ? minutes : 0;
 }
 
+// Connections that the open-file limit leaves room for, after raising it as far as it goes (the
+// usual practice of servers): what is not open yet, less what the rest of the program keeps.
+int roomForConnections() {
+#ifdef Q_OS_WIN
+    return INT_MAX;
+#else
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0)
+        return INT_MAX;
+    if (const rlimit raised{files.rlim_max, files.rlim_max};
+        ::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+        files = raised;
+    if (files.rlim_cur == RLIM_INFINITY)
+        return INT_MAX;
+    int open = -3; // the listing's own descriptor, "." and ".."
+    if (DIR* listing = ::opendir("/dev/fd")) {
+        while (::readdir(listing))
+            ++open;
+        ::closedir(listing);
+    }
+    return int(std::min(files.rlim_cur, rlim_t(INT_MAX))) - std::max(open, 0) - Server::kFilesKept;
+#endif
+}
+
 } // namespace
 
 Server::Server(StationView& station, QObject* parent)
@@ -92,7 +124,23 @@ Server::Server(StationView& station, QObject* parent)
           {"/dygraph.min.css", style, kChartFolder + QStringLiteral("dygraph.min.css")}})
         if (const QByteArray content = readFile(file); !content.isEmpty())
             files_.insert(path, {200, type, content});
-    connect(&tcp_, &QTcpServer::newConnection, this, &Server::accept);
+    connect(&tcp_, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket* socket = tcp_.nextPendingConnection())
+            take(socket);
+    });
+    // Qt pauses the listener when it reports a failed accept; a later try may find what was
+    // missing.
+    connect(&tcp_, &QTcpServer::acceptError, this,
+            [this] { QTimer::singleShot(250, this, &Server::resume); });
+    // Qt answers each ping into the page's write buffer and says nothing of it.
+    watch_ = new QTimer(this);
+    watch_->setInterval(1000);
+    connect(
+        watch_, &QTimer::timeout, this,
+        [this] {
+            for (QWebSocket* client : QList(clients_)) // an abort takes its client off the list
+                keep(client);
+        });
     connect(&live_, &QWebSocketServer::newConnection, this, [this] {
         while (QWebSocket* client = live_.nextPendingConnection())
             goLive(client);
@@ -106,151 +154,240 @@ Server::Server(StationView& station, QObject* parent)
 
 Server::~Server() {
     // The connections go after the lists that their handlers keep them in.
-    for (QTcpSocket* socket : std::as_const(waiting_))
+    for (QTcpSocket* socket : waiting_ + upgrading_)
         socket->disconnect(this);
     for (QWebSocket* client : std::as_const(clients_))
         client->disconnect(this);
 }
 
 bool Server::listen(const QHostAddress& address, quint16 port, QString* error) {
-    if (tcp_.listen(address, port))
-        return true;
-    if (error)
-        *error = tcp_.errorString();
-    return false;
+    fileRoom_ = roomForConnections();
+    // A burst of connections waits in the system's queue rather than retrying a second later.
+    tcp_.setListenBacklogSize(maxConnections());
+    if (!tcp_.listen(address, port)) {
+        if (error)
+            *error = tcp_.errorString();
+        return false;
+    }
+    watch_->start();
+    return true;
 }
 
-void Server::accept() {
-    while (QTcpSocket* socket = tcp_.nextPendingConnection()) {
-        if (waiting_.size() + clients_.size() >= kMaxConnections && !waiting_.isEmpty())
-            waiting_.takeFirst()->abort();
-        if (waiting_.size() + clients_.size() >= kMaxConnections) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        waiting_ << socket;
-        // Reading stops at a head's worth: a longer head is refused from what is buffered.
-        socket->setReadBufferSize(kMaxHead + 1);
-        auto* timer = new QTimer(socket);
-        timer->setSingleShot(true);
-        timer->start(deadlineMs_);
-        connect(timer, &QTimer::timeout, socket, &QTcpSocket::abort);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
-        connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
-            deadline(socket)->start(deadlineMs_);
-            serve(socket);
-        });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            waiting_.removeOne(socket);
-            socket->deleteLater();
-        });
+void Server::take(QTcpSocket* socket) {
+    if (connections() >= maxConnections()) { // Qt accepts on to the end of a burst
+        socket->abort();
+        socket->deleteLater();
+        return;
     }
+    waiting_ << socket;
+    // Reading stops at a head's worth: a longer head is refused from what is buffered.
+    socket->setReadBufferSize(kMaxHead + 1);
+    auto* timer = new QTimer(socket);
+    timer->setSingleShot(true);
+    timer->start(deadlineMs_);
+    connect(timer, &QTimer::timeout, socket, &QTcpSocket::abort);
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
+    connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
+        deadline(socket)->start(deadlineMs_);
+        serve(socket);
+    });
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+        waiting_.removeOne(socket);
+        socket->deleteLater();
+        resume();
+    });
+    // At the limit the listener rests, so that no descriptor beyond it is taken; the oldest HTTP
+    // connection makes room at once, so that idle ones cannot keep a new client out.
+    if (connections() >= maxConnections()) {
+        tcp_.pauseAccepting();
+        if (waiting_.size() > 1)
+            waiting_.first()->abort();
+    }
+}
+
+void Server::resume() {
+    if (connections() < maxConnections())
+        tcp_.resumeAccepting();
 }
 
 void Server::serve(QTcpSocket* socket) {
     // One request at a time, and none while the answers to earlier ones pile up unread.
     while (socket->state() == QAbstractSocket::ConnectedState &&
-           socket->bytesToWrite() < kMaxBacklog) {
+           socket->bytesToWrite() < limits_.backlog) {
         const QByteArray received = socket->peek(kMaxHead + 1);
         const RequestHead head =
             readRequestHead({received.constData(), std::size_t(received.size())});
         if (head.status == RequestHead::Incomplete)
             return;
-        if (head.status == RequestHead::Complete && wantsLive(head))
+        const Reply reply = decide(head);
+        if (reply.status == 101)
             return upgrade(socket); // the WebSocket server reads the request itself
         socket->skip(qint64(head.length));
-        answer(socket, head);
-        if (head.status != RequestHead::Complete || head.close)
+        if (!answer(socket, head, reply))
             return;
     }
 }
 
-void Server::answer(QTcpSocket* socket, const RequestHead& head) {
-    const QByteArray target(head.target.data(), qsizetype(head.target.size()));
-    const QByteArray path = target.split('?').first();
-    const QString query = QString::fromLatin1(target.mid(path.size() + 1));
-    const bool get = head.method == "GET" || head.method == "HEAD";
+Reply Server::decide(const RequestHead& head) const {
     static const std::map<RequestHead::Status, int> refusals{{RequestHead::BadRequest, 400},
                                                              {RequestHead::UriTooLong, 414},
                                                              {RequestHead::TooLarge, 431}};
+    if (head.status != RequestHead::Complete)
+        return failure(refusals.at(head.status));
+    const QByteArray target(head.target.data(), qsizetype(head.target.size()));
+    const QByteArray path = target.split('?').first();
+    const bool live = head.websocket && path == "/live";
     qint64 backlogs = 0;
-    for (const QTcpSocket* other : std::as_const(waiting_))
+    for (const QTcpSocket* other : waiting_)
         backlogs += other->bytesToWrite();
-    Reply reply;
-    bool close = head.close;
-    if (head.status != RequestHead::Complete) {
-        reply = failure(refusals.at(head.status));
-    } else if (!hostAllowed(head.host, allowedNames_)) {
-        reply = failure(403);
-    } else if (!get) {
-        reply = failure(405);
-    } else if (backlogs >= kMaxBacklogs) {
-        reply = failure(503); // answers that clients have not taken already fill the budget
-    } else if (head.hasBody) {
-        reply = failure(400);
-    } else if (files_.contains(path)) {
-        reply = files_.value(path);
-    } else if (path == "/api/readings") {
-        reply = {200, "application/json", station_.stateJson()};
-    } else if (path == "/api/history") {
-        const int minutes = minutesAsked(query);
-        reply =
-            minutes ? Reply{200, "application/json", station_.historyJson(minutes)} : failure(400);
-    } else if (path == "/live" && head.websocket) {
-        reply = failure(403); // another site's page, or too many live pages already
-    } else if (path == "/metrics") {
-        reply = {200, "text/plain; version=0.0.4; charset=utf-8", station_.metrics()};
-    } else {
-        reply = failure(404);
+    if (!hostAllowed(head.host, allowedNames_))
+        return failure(403);
+    if (head.method != "GET" && (head.method != "HEAD" || live))
+        return failure(405);
+    if (backlogs >= limits_.backlogs)
+        return failure(503); // answers that clients have not taken already fill the budget
+    if (head.hasBody)
+        return failure(400);
+    if (live)
+        return handshake(head);
+    if (files_.contains(path))
+        return files_.value(path);
+    if (path == "/api/readings")
+        return {200, "application/json", station_.stateJson()};
+    if (path == "/api/history") {
+        const int minutes = minutesAsked(QString::fromLatin1(target.mid(path.size() + 1)));
+        return minutes ? Reply{200, "application/json", station_.historyJson(minutes)}
+                       : failure(400);
     }
+    if (path == "/metrics")
+        return {200, "text/plain; version=0.0.4; charset=utf-8", station_.metrics()};
+    return failure(404);
+}
+
+// The WebSocket server's own refusals lack our headers, and some it never sends: what it would
+// refuse is refused here.
+Reply Server::handshake(const RequestHead& head) const {
+    // Any site's page may open a WebSocket to us: only our own page's origin may have one.
+    const QByteArray origin(head.origin.data(), qsizetype(head.origin.size()));
+    const QByteArray host(head.host.data(), qsizetype(head.host.size()));
+    if (!origin.isEmpty() && origin.compare("http://" + host, Qt::CaseInsensitive) != 0 &&
+        origin.compare("https://" + host, Qt::CaseInsensitive) != 0)
+        return failure(403);
+    if (head.websocketVersion != "13")
+        return failure(426);
+    const auto key = QByteArray::fromBase64Encoding(
+        QByteArray(head.websocketKey.data(), qsizetype(head.websocketKey.size())),
+        QByteArray::AbortOnBase64DecodingErrors);
+    if (head.websocketKey.size() != 24 || !key || key.decoded.size() != 16)
+        return failure(400);
+    if (upgrading_.size() + clients_.size() >= maxLive())
+        return failure(503);
+    return {101, {}, {}};
+}
+
+// Whether the connection stays open for another request.
+bool Server::answer(QTcpSocket* socket, const RequestHead& head, const Reply& reply) {
     // After a refusal the rest of what the client sent cannot be trusted to be a request.
-    close = close || (reply.status >= 400 && reply.status != 404);
+    const bool close = head.close || (reply.status >= 400 && reply.status != 404);
     QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reason(reply.status) +
                      "\r\nContent-Type: " + reply.type +
                      "\r\nContent-Length: " + QByteArray::number(reply.body.size()) + "\r\n" +
                      kSecurityHeaders;
     if (reply.status == 405)
         out += "Allow: GET, HEAD\r\n";
+    if (reply.status == 426)
+        out += "Upgrade: websocket\r\nSec-WebSocket-Version: 13\r\n";
     out += close ? "Connection: close\r\n\r\n" : "\r\n";
     if (head.method != "HEAD")
         out += reply.body;
     socket->write(out);
     deadline(socket)->start(deadlineMs_);
     if (close)
-        socket->disconnectFromHost();
+        finish(socket);
+    return !close;
 }
 
-bool Server::wantsLive(const RequestHead& head) const {
-    // Any site's page may open a WebSocket to us: only our own page's origin may have one.
-    const QByteArray origin(head.origin.data(), qsizetype(head.origin.size()));
-    const QByteArray host(head.host.data(), qsizetype(head.host.size()));
-    const bool sameOrigin = origin.isEmpty() ||
-                            origin.compare("http://" + host, Qt::CaseInsensitive) == 0 ||
-                            origin.compare("https://" + host, Qt::CaseInsensitive) == 0;
-    return head.websocket && head.target == "/live" && sameOrigin &&
-           hostAllowed(head.host, allowedNames_) && clients_.size() < kMaxLive;
+// Closing with bytes unread makes the system reset the connection, and the reset may reach the
+// client before the answer does: once the answer is out, say so and drop what still comes for a
+// while.
+void Server::finish(QTcpSocket* socket) {
+    disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
+    disconnect(socket, &QTcpSocket::bytesWritten, this, nullptr);
+    const auto linger = [this, socket] {
+        if (socket->bytesToWrite() > 0) {
+            deadline(socket)->start(deadlineMs_);
+            return;
+        }
+#ifndef Q_OS_WIN
+        ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
+#endif
+        deadline(socket)->start(1000);
+    };
+    connect(socket, &QTcpSocket::bytesWritten, this, linger);
+    connect(socket, &QTcpSocket::readyRead, this, [socket, dropped = qint64(0)]() mutable {
+        dropped += socket->skip(socket->bytesAvailable());
+        if (dropped > 64 * 1024)
+            socket->abort();
+    });
+    linger();
+    socket->skip(socket->bytesAvailable()); // a full read buffer would keep the rest unread
 }
 
 void Server::upgrade(QTcpSocket* socket) {
     waiting_.removeOne(socket);
+    upgrading_ << socket;
     socket->disconnect(this);
-    delete deadline(socket);
+    // The WebSocket server starts no time-out of its own for a socket handed to it: ours runs on
+    // until the page is live.
+    deadline(socket)->start(deadlineMs_);
+    connect(socket, &QObject::destroyed, this, [this, socket] {
+        upgrading_.removeOne(socket);
+        resume();
+    });
     socket->setReadBufferSize(64 * 1024);
     live_.handleConnection(socket);
 }
 
 void Server::goLive(QWebSocket* client) {
+    const auto same = [client](const QTcpSocket* socket) {
+        return socket->peerPort() == client->peerPort() &&
+               socket->peerAddress() == client->peerAddress();
+    };
+    const auto it = std::find_if(upgrading_.begin(), upgrading_.end(), same);
     client->setParent(this);
-    // The page sends nothing; anything larger than a close frame is not ours.
+    if (it == upgrading_.end()) {
+        client->abort();
+        client->deleteLater();
+        return;
+    }
+    QTcpSocket* socket = *it;
+    upgrading_.erase(it);
+    socket->disconnect(this);
+    delete deadline(socket);
+    // The page sends nothing; anything larger than a close frame is not ours, nor is a message.
     client->setMaxAllowedIncomingFrameSize(1024);
     client->setMaxAllowedIncomingMessageSize(1024);
+    connect(client, &QWebSocket::textMessageReceived, client, &QWebSocket::abort);
+    connect(client, &QWebSocket::binaryMessageReceived, client, &QWebSocket::abort);
     clients_ << client;
     connect(client, &QWebSocket::disconnected, this, [this, client] {
         clients_.removeOne(client);
         client->deleteLater();
+        resume();
     });
+    // Qt writes a pong for every ping from its own handler of this signal, which runs first: a
+    // flood of pings is stopped before it has grown the write buffer far.
+    connect(socket, &QTcpSocket::readyRead, client, [this, client] { keep(client); });
     client->sendTextMessage(QString::fromUtf8(station_.stateJson()));
+}
+
+// A page that stopped reading, its updates or the answers to its pings, is dropped rather than
+// buffered for.
+bool Server::keep(QWebSocket* client) {
+    if (client->bytesToWrite() <= limits_.liveBacklog)
+        return true;
+    client->abort();
+    return false;
 }
 
 void Server::push() {
@@ -258,14 +395,9 @@ void Server::push() {
     if (clients_.isEmpty())
         return;
     const QString state = QString::fromUtf8(station_.stateJson());
-    const QList<QWebSocket*> clients = clients_; // an abort takes its client off the list
-    for (QWebSocket* client : clients) {
-        // A page that stopped reading is dropped rather than buffered for.
-        if (client->bytesToWrite() > kMaxLiveBacklog)
-            client->abort();
-        else
+    for (QWebSocket* client : QList(clients_)) // an abort takes its client off the list
+        if (keep(client))
             client->sendTextMessage(state);
-    }
 }
 
 } // namespace dashboard
