@@ -18,9 +18,9 @@ private slots:
     void polling();
     void buttons_data();
     void buttons();
-    void remoteCommands();
     void remoteTexts_data();
     void remoteTexts();
+    void remoteCommandsHaveTheWindowsEffects();
     void typing();
 };
 
@@ -156,69 +156,63 @@ void tst_operator_commands::buttons() {
     QCOMPARE(f.serial->written(), sent == "box" ? "" : sent);
 }
 
-void tst_operator_commands::remoteCommands() {
-    // The same path from elsewhere: the window's rules and effects, a refusal instead of a box.
-    using app::Command;
-    WindowFixture f;
-    app::CommandPath& commands = f.window->commands();
-    const auto refusal = [&](Command command) {
-        return commands.run(command, app::Origin::Remote).refusal;
-    };
-    QCOMPARE(refusal(Command::Power), app::Refusal::NoPort);
-    QCOMPARE(refusal(Command::Reset), app::Refusal::NoPort); // nothing open to write to
-    QCOMPARE(refusal(Command::DismissWarning), app::Refusal::NoWarningOpen);
-    QVERIFY(f.boxes->shown.isEmpty());
-    f.window->mnuPortsCom_Click(4);
-    f.part<QLineEdit>("txtForward").setText("old");
-    QVERIFY(!refusal(Command::Power) && !refusal(Command::CurrentsOn) && !refusal(Command::PollOn));
-    QVERIFY(f.part<QLineEdit>("txtForward").text().isEmpty());
-    QVERIFY(f.part<QAction>("mnuPoll1").isChecked() &&
-            f.part<QAction>("mnuPollCurrent").isChecked());
-    // Dismissed from afar while the over-power box waits at the window, as its OK button would.
-    f.boxes->onShow = [&] { QVERIFY(!refusal(Command::DismissWarning)); };
-    f.receiveAndTick("PWR FWD ABOVE 1100\r");
-    QCOMPARE(f.boxes->closed, QStringList{app::kOverPowerWarning});
-    QVERIFY(!refusal(Command::PollOff) && !f.part<QAction>("mnuPollCurrent").isChecked());
-    QCOMPARE(f.serial->written(), "POWER\r");
-}
-
 void tst_operator_commands::remoteTexts_data() {
     QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<int>("times");       // at once
+    QTest::addColumn<int>("port");        // chosen and open; 0: none
     QTest::addColumn<QString>("refused"); // the last one's reason; empty: carried out
     QTest::addColumn<QByteArray>("sent");
-    const auto row = [](const char* name, const QByteArray& text, const char* refused,
+    QTest::addColumn<int>("times"); // at once
+    const auto row = [](const char* name, const QByteArray& text, int port, const char* refused,
                         const QByteArray& sent = {}, int times = 1) {
-        QTest::newRow(name) << text << times << QString(refused) << sent;
+        QTest::newRow(name) << text << port << QString(refused) << sent << times;
     };
-    row("power", "POWER", "", "POWER\r");
-    row("reset", "RESET", "", "RESET\r");
-    row("lower case", "reset", "unknown command");
-    row("a blank after", "RESET ", "unknown command");
-    row("a line break after", "RESET\n", "unknown command");
-    row("empty", "", "unknown command");
-    row("no warning to dismiss", "DISMISS WARNING", "no warning open");
-    row("a burst beyond five a second", "STATUS", "too fast", QByteArray("STATUS\r").repeated(5),
+    row("power", "POWER", 4, "", "POWER\r");
+    row("power without a port: no box", "POWER", 0, "no port");
+    row("reset with nothing open to write to", "RESET", 0, "no port");
+    row("lower case", "reset", 4, "unknown command");
+    row("a blank after", "RESET ", 4, "unknown command");
+    row("a line break after", "RESET\n", 4, "unknown command");
+    row("empty", "", 4, "unknown command");
+    row("no warning to dismiss", "DISMISS WARNING", 4, "no warning open");
+    row("a burst beyond five a second", "STATUS", 4, "too fast", QByteArray("STATUS\r").repeated(5),
         20);
 }
 
 void tst_operator_commands::remoteTexts() {
+    // The command path from afar: the window's rules, a refusal instead of a box.
     QFETCH(QByteArray, text);
-    QFETCH(int, times);
+    QFETCH(int, port);
     QFETCH(QString, refused);
     QFETCH(QByteArray, sent);
+    QFETCH(int, times);
     WindowFixture f;
-    f.window->mnuPortsCom_Click(4);
+    if (port)
+        f.window->mnuPortsCom_Click(port);
     QList<app::CommandRecord> handled;
     connect(&f.station, &app::Station::commandHandled, this,
             [&](const app::CommandRecord& record) { handled << record; });
     for (int i = 0; i < times; ++i)
         (void)f.window->commands().runRemote(text);
     QCOMPARE(f.serial->written(), sent);
-    QCOMPARE(handled.size(), times);
+    QVERIFY(f.boxes->shown.isEmpty() && handled.size() == times && handled.last().text == text);
     const std::optional<app::Refusal> last = handled.last().refusal;
     QCOMPARE(last ? QString(app::kRefusalNames[int(*last)]) : QString(), refused);
-    QCOMPARE(handled.last().text, text);
+}
+
+void tst_operator_commands::remoteCommandsHaveTheWindowsEffects() {
+    WindowFixture f;
+    f.window->mnuPortsCom_Click(4);
+    const auto run = [&](const char* text) { return bool(f.window->commands().runRemote(text)); };
+    f.part<QLineEdit>("txtForward").setText("old");
+    QVERIFY(run("POWER") && run("CURRENTS ON") && run("POLL ON"));
+    QVERIFY(f.part<QLineEdit>("txtForward").text().isEmpty());
+    QVERIFY(f.part<QAction>("mnuPoll1").isChecked() &&
+            f.part<QAction>("mnuPollCurrent").isChecked());
+    // Dismissed from afar while the over-power box waits at the window, as its OK button would.
+    f.boxes->onShow = [&] { QVERIFY(run("DISMISS WARNING")); };
+    f.receiveAndTick("PWR FWD ABOVE 1100\r");
+    QCOMPARE(f.boxes->closed, QStringList{app::kOverPowerWarning});
+    QVERIFY(run("POLL OFF") && !f.part<QAction>("mnuPollCurrent").isChecked());
 }
 
 void tst_operator_commands::typing() {
