@@ -28,6 +28,18 @@ QString isoTime(qint64 ms) {
     return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs);
 }
 
+void followState(const Station& station, const QObject* context,
+                 const std::function<void()>& changed) {
+    for (const auto signal :
+         {&Station::readingsChanged, &Station::pollingChanged, &Station::journalChanged})
+        QObject::connect(&station, signal, context, changed);
+    QObject::connect(&station, &Station::overPowerWarningChanged, context, changed);
+    QObject::connect(&station, &Station::portChanged, context, changed);
+    QObject::connect(&station, &Station::alarmLogged, context, changed);
+    QObject::connect(&station, &Station::bandReported, context, changed);
+    QObject::connect(&station, &Station::amplifierChanged, context, changed);
+}
+
 QJsonObject stateJson(const Station& station) {
     const Station::Readings& readings = station.readings();
     const Station::Port& port = station.port();

@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 
+#include <functional>
 #include <optional>
 
 namespace app {
@@ -18,6 +19,9 @@ inline constexpr const char* kNumberNames[] = {"forward_w", "reflected_w", "vswr
                                                "stage2_a",  "stage3_a",    "stage4_a", "total_a"};
 
 QJsonObject stateJson(const Station& station);
+// Calls changed() after every change of the station that stateJson() shows.
+void followState(const Station& station, const QObject* context,
+                 const std::function<void()>& changed);
 
 // A display as a number: none for text that is empty or not a number.
 std::optional<float> displayNumber(const QString& display);

@@ -39,30 +39,28 @@ StationView::StationView(const app::Station& station, QObject* parent)
         const app::Station::Readings& r = station_.readings();
         keep({r.ms, displayNumber(r.texts[0]), displayNumber(r.texts[1]),
               displayNumber(r.texts[2])});
-        update();
     });
     // A silence and a port that is not open break the history's line: a sample without values.
-    connect(&station, &Station::amplifierChanged, this, [this] {
-        if (station_.replies().state == app::Amplifier::Silent)
-            keep({station_.now(), {}, {}, {}});
-        update();
-    });
-    connect(&station, &Station::alarmLogged, this, [this](const app::AlarmLine& line) {
-        alarms_.push_back({line.ms, line.text});
-        if (alarms_.size() > kAlarmsKept)
-            alarms_.pop_front();
-        ++alarmCounts_[line.text];
-        update();
-    });
-    connect(&station, &Station::bandReported, this, &StationView::update);
+    connect(
+        &station, &Station::amplifierChanged, this,
+        [this] {
+            if (station_.replies().state == app::Amplifier::Silent)
+                keep({station_.now(), {}, {}, {}});
+        });
     connect(&station, &Station::portChanged, this, [this] {
         if (!station_.port().open)
             keep({station_.now(), {}, {}, {}});
-        update();
     });
-    connect(&station, &Station::overPowerWarningChanged, this, &StationView::update);
-    connect(&station, &Station::journalChanged, this, &StationView::update);
-    connect(&station, &Station::pollingChanged, this, &StationView::update);
+    connect(
+        &station, &Station::alarmLogged, this,
+        [this](const app::AlarmLine& line) {
+            alarms_.push_back({line.ms, line.text});
+            if (alarms_.size() > kAlarmsKept)
+                alarms_.pop_front();
+            ++alarmCounts_[line.text];
+        });
+    app::followState(
+        station, this, [this] { update(); });
     connect(&station, &Station::busChanged, this, [this] { metrics_.clear(); });
     // Counters only: the page shows none of them, so no update goes out for a write.
     connect(&station, &Station::written, this, [this](const QByteArray& bytes, app::Origin origin) {

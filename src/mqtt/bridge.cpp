@@ -122,18 +122,11 @@ Bridge::Bridge(const Settings& settings, std::unique_ptr<Client> client, app::St
     });
     station_.recordBus({true, false, 0});
 
-    using app::Station;
-    for (const auto signal :
-         {&Station::readingsChanged, &Station::pollingChanged, &Station::journalChanged})
-        connect(&station_, signal, this, &Bridge::stateChanged);
-    connect(&station_, &Station::portChanged, this, &Bridge::stateChanged);
-    connect(&station_, &Station::bandReported, this, &Bridge::stateChanged);
-    connect(&station_, &Station::amplifierChanged, this, &Bridge::stateChanged);
-    connect(&station_, &Station::overPowerWarningChanged, this, &Bridge::stateChanged);
-    connect(&station_, &Station::alarmLogged, this, [this](const app::AlarmLine& line) {
+    app::followState(
+        station_, this, [this] { stateChanged(); });
+    connect(&station_, &app::Station::alarmLogged, this, [this](const app::AlarmLine& line) {
         client_->publishEvent(topic(settings_.node, "alarm"),
                               json({{"time", app::isoTime(line.ms)}, {"text", line.text}}));
-        stateChanged();
     });
     connect(&stateEvery_, &QTimer::timeout, this, &Bridge::publishState);
     stateEvery_.start(settings_.stateEveryMs);
