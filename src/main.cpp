@@ -16,7 +16,45 @@
 
 namespace {
 
-void describe(QCommandLineParser& parser, const QList<QCommandLineOption>& options) {
+// The program's options: name, what it does, and the name of its value (none for a switch).
+const char* const kOptions[][3] = {
+    {"journal",
+     "Append one CSV line per event (readings, alarms, band reports, commands sent, ports "
+     "opened, silences) to <file>.",
+     "file"},
+    {"notify",
+     "Also show every alarm, the port lost and back, and the amplifier silent, as a desktop "
+     "notification (the same text at most once in 30 s); clicking one brings the window to the "
+     "front.",
+     nullptr},
+    {"serve",
+     "Serve the dashboard (live page, /api/readings, /api/history, /metrics) on "
+     "[<address>:]<port>; the address is 127.0.0.1 unless given. Anyone who can reach the "
+     "address can read it: there is no authentication.",
+     "[address:]port"},
+    {"serve-host",
+     "A host name the dashboard answers to besides IP addresses and localhost (may be given "
+     "more than once).",
+     "name"},
+    {"mqtt",
+     "Publish the station on the MQTT broker at <url>, mqtt://[user@]host[:port] or "
+     "mqtts://... for TLS, with Home Assistant's discovery. The password comes from "
+     "--mqtt-password-file or WATTMETER_MQTT_PASSWORD.",
+     "url"},
+    {"mqtt-ca", "The certificate authority for mqtts:// (else the system's).", "file"},
+    {"mqtt-password-file", "Read the broker's password from the first line of <file>.", "file"},
+    {"mqtt-node",
+     "The station's name in topics, wattmeter/<id>/... (a-z, 0-9, _ and -); the host name by "
+     "default.",
+     "id"},
+    {"mqtt-control",
+     "Also take commands from wattmeter/<id>/command (POWER, CURRENT, STATUS, RESET, POLL "
+     "ON|OFF, CURRENTS ON|OFF, DISMISS WARNING), with the window's rules; let the broker's "
+     "access list say who may send them.",
+     nullptr},
+};
+
+void describe(QCommandLineParser& parser) {
     parser.setApplicationDescription(QStringLiteral(
         "Monitor and command an RF power amplifier over a serial line. The port (COM1 to COM16)\n"
         "is chosen in the Ports menu and remembered in\n"
@@ -25,7 +63,9 @@ void describe(QCommandLineParser& parser, const QList<QCommandLineOption>& optio
         "/dev/ttyS(n-1)."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOptions(options);
+    for (const auto& [name, help, value] : kOptions)
+        parser.addOption(QCommandLineOption(QString::fromLatin1(name), QString::fromUtf8(help),
+                                            value ? QString::fromLatin1(value) : QString()));
 }
 
 // --help and --version answer without a display.
@@ -64,54 +104,7 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationName(QString::fromLatin1(app::kProgramName));
     QCoreApplication::setApplicationVersion(QStringLiteral(WATTMETER_VERSION));
     QCommandLineParser parser;
-    const QCommandLineOption journalOption(
-        QStringLiteral("journal"),
-        QStringLiteral("Append one CSV line per event (readings, alarms, band reports, commands "
-                       "sent, ports opened) to <file>."),
-        QStringLiteral("file"));
-    const QCommandLineOption notifyOption(
-        QStringLiteral("notify"),
-        QStringLiteral("Also show every alarm, and the port lost and back, as a desktop "
-                       "notification (the same text at most once in 30 s); clicking one brings "
-                       "the window to the front."));
-    const QCommandLineOption serveOption(
-        QStringLiteral("serve"),
-        QStringLiteral("Serve the dashboard (live page, /api/readings, /api/history, /metrics) on "
-                       "[<address>:]<port>; the address is 127.0.0.1 unless given. Anyone who "
-                       "can reach the address can read it: there is no authentication."),
-        QStringLiteral("[address:]port"));
-    const QCommandLineOption serveHostOption(
-        QStringLiteral("serve-host"),
-        QStringLiteral("A host name the dashboard answers to besides IP addresses and localhost "
-                       "(may be given more than once)."),
-        QStringLiteral("name"));
-    const QCommandLineOption mqttOption(
-        QStringLiteral("mqtt"),
-        QStringLiteral("Publish the station on the MQTT broker at <url>, "
-                       "mqtt://[user@]host[:port] or mqtts://... for TLS, with Home Assistant's "
-                       "discovery. The password comes from --mqtt-password-file or "
-                       "WATTMETER_MQTT_PASSWORD."),
-        QStringLiteral("url"));
-    const QCommandLineOption mqttCaOption(
-        QStringLiteral("mqtt-ca"),
-        QStringLiteral("The certificate authority for mqtts:// (else the system's)."),
-        QStringLiteral("file"));
-    const QCommandLineOption mqttPasswordOption(
-        QStringLiteral("mqtt-password-file"),
-        QStringLiteral("Read the broker's password from the first line of <file>."),
-        QStringLiteral("file"));
-    const QCommandLineOption mqttNodeOption(
-        QStringLiteral("mqtt-node"),
-        QStringLiteral("The station's name in topics, wattmeter/<id>/... (a-z, 0-9, _ and -); "
-                       "the host name by default."),
-        QStringLiteral("id"));
-    const QCommandLineOption mqttControlOption(
-        QStringLiteral("mqtt-control"),
-        QStringLiteral("Also take commands from wattmeter/<id>/command (POWER, CURRENT, STATUS, "
-                       "RESET, POLL ON|OFF, CURRENTS ON|OFF, DISMISS WARNING), with the "
-                       "window's rules; let the broker's access list say who may send them."));
-    describe(parser, {journalOption, notifyOption, serveOption, serveHostOption, mqttOption,
-                      mqttCaOption, mqttPasswordOption, mqttNodeOption, mqttControlOption});
+    describe(parser);
     if (asksForInformation(argc, argv)) {
         QCoreApplication information(argc, argv);
         parser.process(information); // prints and exits
@@ -124,19 +117,19 @@ int main(int argc, char* argv[]) {
     // The station at the centre; every surface below follows it.
     app::Station station;
     std::unique_ptr<app::Journal> journal;
-    if (parser.isSet(journalOption)) {
+    if (parser.isSet(QStringLiteral("journal"))) {
         QString error;
-        journal = app::Journal::open(parser.value(journalOption), &error);
+        journal = app::Journal::open(parser.value(QStringLiteral("journal")), &error);
         if (!journal) {
             std::fprintf(stderr, "wattmeter: cannot open the journal %s: %s\n",
-                         qPrintable(parser.value(journalOption)), qPrintable(error));
+                         qPrintable(parser.value(QStringLiteral("journal"))), qPrintable(error));
             return 1;
         }
         journal->follow(station);
     }
 
     std::unique_ptr<app::DesktopNotifier> notifier;
-    if (parser.isSet(notifyOption)) {
+    if (parser.isSet(QStringLiteral("notify"))) {
         QString error;
         notifier = app::DesktopNotifier::start(QDBusConnection::sessionBus(), &error);
         if (notifier)
@@ -148,16 +141,16 @@ int main(int argc, char* argv[]) {
 
     dashboard::StationView view(station);
     std::unique_ptr<dashboard::Server> server;
-    if (parser.isSet(serveOption)) {
+    if (parser.isSet(QStringLiteral("serve"))) {
         QHostAddress address;
         quint16 port = 0;
         QString error = QStringLiteral("not [address:]port");
         server = std::make_unique<dashboard::Server>(view);
-        server->setAllowedNames(parser.values(serveHostOption).join(','));
-        if (!serveAddress(parser.value(serveOption), address, port) ||
+        server->setAllowedNames(parser.values(QStringLiteral("serve-host")).join(','));
+        if (!serveAddress(parser.value(QStringLiteral("serve")), address, port) ||
             !server->listen(address, port, &error)) {
             std::fprintf(stderr, "wattmeter: cannot serve the dashboard on %s: %s\n",
-                         qPrintable(parser.value(serveOption)), qPrintable(error));
+                         qPrintable(parser.value(QStringLiteral("serve"))), qPrintable(error));
             return 1;
         }
         const QString url = QStringLiteral("http://%1:%2/")
@@ -176,12 +169,14 @@ int main(int argc, char* argv[]) {
         QObject::connect(notifier.get(), &app::Notifier::activated, &window,
                          &ui::frmWattmeter::bringToFront);
     std::unique_ptr<mqtt::Bridge> bridge;
-    if (parser.isSet(mqttOption)) {
+    if (parser.isSet(QStringLiteral("mqtt"))) {
         QString error;
-        bridge = mqtt::Bridge::start(
-            {parser.value(mqttOption), parser.value(mqttCaOption), parser.value(mqttPasswordOption),
-             parser.value(mqttNodeOption), parser.isSet(mqttControlOption)},
-            station, window.commands(), error);
+        bridge = mqtt::Bridge::start({parser.value(QStringLiteral("mqtt")),
+                                      parser.value(QStringLiteral("mqtt-ca")),
+                                      parser.value(QStringLiteral("mqtt-password-file")),
+                                      parser.value(QStringLiteral("mqtt-node")),
+                                      parser.isSet(QStringLiteral("mqtt-control"))},
+                                     station, window.commands(), error);
         if (!bridge) {
             std::fprintf(stderr, "wattmeter: MQTT: %s\n", qPrintable(error));
             return 1;
