@@ -21,6 +21,11 @@ QString fromLatin1(std::string_view text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// "HH:mm:ss - <text>" and the carriage return that ends it in the pane.
+std::string line(const QString& time, std::string_view text) {
+    return time.toStdString().append(" - ").append(text).append("\r");
+}
+
 } // namespace
 
 std::optional<int> barValue(const QProgressBar& bar, float value) {
@@ -41,10 +46,6 @@ void WindowSink::overPowerWarning() {
     station_.recordOverPowerWarning(true);
     boxes_.MsgBox(QString::fromLatin1(app::kOverPowerWarning), app::vbExclamation);
     station_.recordOverPowerWarning(false);
-}
-
-std::string WindowSink::line(const QString& time, std::string_view text) const {
-    return time.toStdString().append(" - ").append(text).append("\r");
 }
 
 void WindowSink::alarm(std::string_view text) {

@@ -66,8 +66,6 @@ private:
     // A scan of a flood finds many lines: each field and bar takes only its last value, and the
     // alarm lines go into the pane as one edit, before any warning box and at the end.
     void show();
-    // "HH:mm:ss - <text>" and the carriage return that ends it in the pane.
-    std::string line(const QString& time, std::string_view text) const;
 
     ScanView view_;
     app::MessageBox& boxes_;
