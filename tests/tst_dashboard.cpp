@@ -353,7 +353,7 @@ void tst_dashboard::hostileClientsLeaveRoomForGoodOnes_data() {
         h.fds << rawClient(h.port, kUpgrade);
         for (int i = 0; i < 3000; ++i) {
             h.station->recordAlarm("12:34:56", "HIGH VSWR"); // the state grows to 50 of them
-            QCoreApplication::processEvents(); // each turn pushes the whole state
+            QCoreApplication::processEvents();               // each turn pushes the whole state
         }
         QTRY_VERIFY(closedByServer(h.fds[0]));
     });
