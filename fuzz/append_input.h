@@ -18,13 +18,10 @@ inline void check(bool condition, const char* what) {
     }
 }
 
-// Each append is a two-byte header, the length of a piece and how often it repeats, then the
-// piece: a few bytes of input grow a pane past its 16000-character limit, and the pieces
-// themselves still carry every byte value (NUL, backspaces, lone carriage returns and line
-// feeds, 0x80-0xFF). The top bit of the second byte marks where the widget takes the appends
-// gathered so far.
-// At most 255 bytes repeated 32 times: big enough to pass the limit in a few appends, small
-// enough for the quadratic reference that the pure target compares against.
+// Each append is a two-byte header (the length of a piece, up to 255 bytes, and how often it
+// repeats, up to 32 times; the top bit marks where the widget takes the appends gathered so far),
+// then the piece: a few appends pass the pane's 16000-character limit, the pieces still carry
+// every byte value, and the pure target's quadratic reference stays fast.
 struct Append {
     std::string data;
     bool flush = false; // the widget takes what has gathered, this append included

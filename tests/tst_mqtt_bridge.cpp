@@ -2,6 +2,7 @@
 // state, Home Assistant's discovery), commands from the broker through the window's rules, the
 // program killed, and a stuck broker that holds up nothing.
 #include "mqtt/bridge.h"
+#include "mqtt/outbox.h"
 #include "support/broker.h"
 #include "support/pty.h"
 #include "support/window_fixture.h"
@@ -118,22 +119,20 @@ void tst_mqtt_bridge::commands_data() {
     QTest::addColumn<QList<QByteArray>>("results");
     const QByteArray sent = R"({"command":"STATUS","result":"sent"})";
     const QByteArray tooFast = R"({"command":"STATUS","reason":"too fast","result":"refused"})";
-    QTest::newRow("reset, with control")
-        << true << QStringList{"-m", "RESET"} << QByteArray() << QByteArray("RESET\r")
-        << QList<QByteArray>{R"({"command":"RESET","result":"sent"})"};
-    QTest::newRow("reset, without control") << false << QStringList{"-m", "RESET"} << QByteArray()
-                                            << QByteArray() << QList<QByteArray>{};
-    QTest::newRow("a reset kept on the broker")
-        << true << QStringList{"-r", "-m", "RESET"} << QByteArray() << QByteArray()
-        << QList<QByteArray>{};
-    QTest::newRow("unknown")
-        << true << QStringList{"-m", "reboot"} << QByteArray() << QByteArray()
-        << QList<QByteArray>{
-               R"({"command":"reboot","reason":"unknown command","result":"refused"})"};
-    QTest::newRow("a burst of twenty")
-        << true << QStringList{"-l"} << QByteArray("STATUS\n").repeated(20)
-        << QByteArray("STATUS\r").repeated(5)
-        << QList<QByteArray>(5, sent) + QList<QByteArray>(15, tooFast);
+    const auto row = [](const char* name, bool control, const QStringList& publish,
+                        const QByteArray& line, const QList<QByteArray>& results,
+                        const QByteArray& lines = {}) {
+        QTest::newRow(name) << control << publish << lines << line << results;
+    };
+    const QStringList reset{"-m", "RESET"};
+    row("reset, with control", true, reset, "RESET\r", {R"({"command":"RESET","result":"sent"})"});
+    row("reset, without control", false, reset, {}, {});
+    row("a reset kept on the broker", true, QStringList{"-r"} + reset, {}, {});
+    row("unknown", true, {"-m", "reboot"}, {},
+        {R"({"command":"reboot","reason":"unknown command","result":"refused"})"});
+    row("a burst of twenty", true, {"-l"}, QByteArray("STATUS\r").repeated(5),
+        QList<QByteArray>(5, sent) + QList<QByteArray>(15, tooFast),
+        QByteArray("STATUS\n").repeated(20));
 }
 
 void tst_mqtt_bridge::commands() {
@@ -167,11 +166,7 @@ void tst_mqtt_bridge::theProgram() {
     // says "offline" for a program that was killed.
     TempSettings settings;
     QProcess program;
-    program.setProcessEnvironment([] {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("WATTMETER_MQTT_PASSWORD", "secret");
-        return environment;
-    }());
+    qputenv("WATTMETER_MQTT_PASSWORD", "secret"); // the program's environment
     program.start(WATTMETER_PATH, {"--mqtt", "mqtt://u:pw@h", "-platform", "offscreen"});
     QVERIFY(program.waitForFinished(10000) && program.exitCode() == 1);
     QVERIFY(program.readAllStandardError().endsWith(
@@ -187,7 +182,8 @@ void tst_mqtt_bridge::theProgram() {
 void tst_mqtt_bridge::stuckBrokerHoldsUpNothing() {
     // Readings and alarms flow while the broker answers nothing: the window's turns stay short
     // and what waits for the broker stays bounded; once it answers, the latest state goes out,
-    // saying how many alarms were dropped meanwhile.
+    // saying how many alarms were dropped meanwhile, after the alarms kept. Stopping while it
+    // answers nothing takes a second at most.
     WindowFixture f;
     Subscriber live(broker_);
     const auto b = bridge(broker_, f, false);
@@ -212,6 +208,14 @@ void tst_mqtt_bridge::stuckBrokerHoldsUpNothing() {
                    : QJsonDocument::fromJson(states.last())["mqtt_alarms_dropped"].toInt();
     };
     QTRY_VERIFY_WITH_TIMEOUT(dropped() > 0, 10000);
+    const auto alarms = [&] { return live.all().count(" wattmeter/n1/alarm "); };
+    QTRY_VERIFY(alarms() >= mqtt::Outbox::kMaxEvents); // and one on its way at most
+    QVERIFY(alarms() <= mqtt::Outbox::kMaxEvents + 1);
+    broker_.signal(SIGSTOP);
+    flow.start();
+    b->stop();
+    QVERIFY(flow.elapsed() < 2000);
+    broker_.signal(SIGCONT);
 }
 
 QTEST_MAIN(tst_mqtt_bridge)

@@ -75,23 +75,19 @@ void tst_operator_commands::polling_data() {
     QTest::addColumn<QString>("choices");  // Disabled, Enabled and Include Current chosen in turn
     QTest::addColumn<QString>("marks");    // on the three items after
     QTest::addColumn<QByteArray>("polls"); // what the second tick after the choices sends
-    const QByteArray power = "POWER\r", both = "POWER\r CURRENT\r";
-    QTest::newRow("disabled") << "D"
-                              << "x--" << QByteArray();
-    QTest::newRow("enabled") << "E"
-                             << "-x-" << power;
-    QTest::newRow("include current preselects") << "I"
-                                                << "x-x" << QByteArray();
-    QTest::newRow("include current, then enabled") << "IE"
-                                                   << "-xx" << both;
-    QTest::newRow("enabled twice") << "EE"
-                                   << "-x-" << power;
-    QTest::newRow("include current toggled twice") << "EII"
-                                                   << "-x-" << power;
-    QTest::newRow("disabled clears include current") << "EIDE"
-                                                     << "-x-" << power;
-    QTest::newRow("include current off again") << "II"
-                                               << "x--" << QByteArray();
+    const auto row = [](const char* name, const char* choices, const char* marks,
+                        const QByteArray& polls = {}) {
+        QTest::newRow(name) << QString(choices) << QString(marks) << polls;
+    };
+    const QByteArray power = "POWER\r";
+    row("disabled", "D", "x--");
+    row("enabled", "E", "-x-", power);
+    row("include current preselects", "I", "x-x");
+    row("include current, then enabled", "IE", "-xx", "POWER\r CURRENT\r");
+    row("enabled twice", "EE", "-x-", power);
+    row("include current toggled twice", "EII", "-x-", power);
+    row("disabled clears include current", "EIDE", "-x-", power);
+    row("include current off again", "II", "x--");
 }
 
 void tst_operator_commands::polling() {

@@ -1,11 +1,12 @@
 // The serial line: which device a COM port is, the advice when it cannot be opened, and the real
-// serial component on pseudo-terminals. The loss of a device is tst_device_faults'.
+// serial component on pseudo-terminals, down to a device that goes and comes back.
 #include "link/com_port.h"
 #include "link/qt_serial_component.h"
 #include "support/pty.h"
 #include "support/temp_settings.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -69,23 +70,23 @@ private slots:
         QTest::addColumn<QString>("misleading");
         const QString link = "mkdir -p \"" + settings_.portsFolder() +
                              "\" && ln -sf /dev/ttyUSB0 \"" + settings_.portsFolder() + "/com3\"";
-        QTest::newRow("missing") << QSerialPort::DeviceNotFoundError << qt_error_string(ENOENT)
-                                 << "ttyUSB4 is not there|Plug|" + link << "dialout";
-        QTest::newRow("not in dialout") << QSerialPort::PermissionError << qt_error_string(EACCES)
-                                        << "sudo usermod -aG dialout $USER|log out"
-                                        << "another";
-        QTest::newRow("locked by another program")
-            << QSerialPort::PermissionError
-            << QSerialPort::tr("Permission error while locking the device")
-            << "another program is using /dev/ttyUSB4|Close"
-            << "dialout";
-        QTest::newRow("busy") << QSerialPort::PermissionError << qt_error_string(EBUSY)
-                              << "another program"
-                              << "dialout";
-        QTest::newRow("not a terminal")
-            << QSerialPort::UnsupportedOperationError << qt_error_string(ENOTTY)
-            << "/dev/ttyUSB4: |" + link << "not there";
+        const auto row = [](const char* name, QSerialPort::SerialPortError error,
+                            const QString& reason, const QString& advice, const char* misleading) {
+            QTest::newRow(name) << error << reason << advice << QString(misleading);
+        };
+        const auto permission = QSerialPort::PermissionError;
+        row("missing", QSerialPort::DeviceNotFoundError, qt_error_string(ENOENT),
+            "ttyUSB4 is not there|Plug|" + link, "dialout");
+        row("not in dialout", permission, qt_error_string(EACCES),
+            "sudo usermod -aG dialout $USER|log out", "another");
+        row("locked by another program", permission,
+            QSerialPort::tr("Permission error while locking the device"),
+            "another program is using /dev/ttyUSB4|Close", "dialout");
+        row("busy", permission, qt_error_string(EBUSY), "another program", "dialout");
+        row("not a terminal", QSerialPort::UnsupportedOperationError, qt_error_string(ENOTTY),
+            "/dev/ttyUSB4: |" + link, "not there");
     }
+
     void openFailureAdvice() {
         QFETCH(QSerialPort::SerialPortError, error);
         QFETCH(QString, reason);
@@ -99,7 +100,10 @@ private slots:
     }
 
     void portRules() {
-        QVERIFY(!serial_.setCommPort(0) && !serial_.setCommPort(17) && serial_.setCommPort(16));
+        QVERIFY(!serial_.setCommPort(0) && !serial_.setCommPort(17) && serial_.setCommPort(16) &&
+                serial_.setCommPort(5));
+        QVERIFY(QFile::link("/nonexistent/ttyUSB9", settings_.portsFolder() + "/com5"));
+        QVERIFY(serial_.setPortOpen(true).errorString().contains("ttyUSB9 is not there"));
         QCOMPARE(serial_.output("POWER\r").errorString(), "Port is not open");
         QVERIFY(serial_.setCommPort(3) && serial_.setPortOpen(true) && serial_.portOpen());
         QCOMPARE(serial_.device(), pty_.devicePath());
@@ -188,11 +192,18 @@ private slots:
     void reopensWhenTheDeviceReturns() {
         // Twenty unplug and return cycles, each a new terminal behind the same link, leave the
         // open files and the memory as they were.
-        const auto usage = [] { return QPair(QDir("/proc/self/fd").count(), residentMegabytes()); };
+        const auto usage = [] {
+            return std::pair(QDir("/proc/self/fd").count(), residentMegabytes());
+        };
         QVERIFY(serial_.setCommPort(3) && serial_.setPortOpen(true));
+        // The first one goes with far more pending than a terminal buffers, never read off the
+        // other end: a write that waited for the line would never come back.
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(serial_.output(QByteArray(4 << 20, 'x')) && clock.elapsed() < 5000);
         QSignalSpy reopened(&serial_, &QtSerialComponent::reopened);
         QSignalSpy failed(&serial_, &QtSerialComponent::reopenFailed);
-        QPair<uint, int> before;
+        std::pair<uint, int> before;
         std::unique_ptr<Pty> device;
         for (int cycle = 0; cycle < 20; ++cycle) {
             QVERIFY(QFile::remove(settings_.portsFolder() + "/com3")); // the link goes with it

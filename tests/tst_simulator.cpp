@@ -3,13 +3,11 @@
 #include "support/window_fixture.h"
 #include "ui/lamp.h"
 #include "ui/log_pane.h"
-#include "ui/window_sink.h"
 
 #include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -74,18 +72,6 @@ void tst_simulator::startupPollingAndBands() {
     QTRY_VERIFY_WITH_TIMEOUT(alarms(live).contains(" - PWR FWD ABOVE 1100\r\n"), 3000);
     QCOMPARE(live.boxes->shown.size(), 1);
     QCOMPARE(live.boxes->shown.first().prompt, app::kOverPowerWarning);
-    // Pulled out, and back while the box is still open: the port reopens by itself, once, and
-    // the polls' readings come back.
-    QSignalSpy reopened(live.serial, &seriallink::SerialComponent::reopened);
-    live.boxes->onShow = [&] {
-        live.tellSimulator("return");
-        QTRY_VERIFY_WITH_TIMEOUT(live.serial->portOpen(), 2000);
-    };
-    live.tellSimulator("vanish");
-    QTRY_COMPARE_WITH_TIMEOUT(live.boxes->shown.size(), 2, 3000);
-    live.part<QLineEdit>("txtForward").clear();
-    QTRY_VERIFY_WITH_TIMEOUT(!text(live, "txtForward").isEmpty(), 3000);
-    QCOMPARE(reopened.count(), 1);
     // Asked to stop, the simulator takes its link away.
     live.simulator.terminate();
     QVERIFY(live.simulator.waitForFinished(3000) && live.simulator.exitCode() == 0);

@@ -23,13 +23,12 @@ class tst_startup : public QObject {
 private slots:
     void stored_data();
     void stored();
-    void unusableStoreLosesValuesNotTheWindow();
     void exitAndClose();
 };
 
 // The store may hold anything, from a clean save to a hand edit, a crash mid-write or a broken
 // disk: the window always starts, an edge that is no usable number reads as 0, a port that is not
-// one of 1 to 16 runs no port command, and a save that fails loses the value, never the window.
+// one of 1 to 16 runs no port command.
 void tst_startup::stored_data() {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QPoint>("position");
@@ -93,22 +92,6 @@ void tst_startup::stored() {
     QVERIFY(!asked || f.boxes->shown ==
                           QList<ShownBox>({{"Please select a com port first", 64, "Port error"}}));
     QCOMPARE(f.part<app::IntervalTimer>("Timer1").ticking(), !asked);
-}
-
-void tst_startup::unusableStoreLosesValuesNotTheWindow() {
-    for (const bool fileIsAFolder : {true, false}) {
-        WindowFixture f;
-        const QString file = f.settings.settingsFile();
-        QVERIFY(fileIsAFolder ? QDir().mkpath(file)
-                              : writeFile(QFileInfo(file).absolutePath(), "x"));
-        f.window->Form_Load();
-        QCOMPARE(f.boxes->shown.size(), 1); // no port can be read
-        f.part<QAction>("mnuPortsCom2").trigger();
-        QCOMPARE(checkedPorts(*f.window), QList<int>{2});
-        QCOMPARE(f.boxes->shown.size(), 1);
-        f.window->Exit_Click();
-        QVERIFY(!f.serial->portOpen());
-    }
 }
 
 void tst_startup::exitAndClose() {

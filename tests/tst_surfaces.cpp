@@ -66,25 +66,18 @@ void tst_surfaces::portTransitions_data() {
     QTest::addColumn<QString>("notified");
     QTest::addColumn<QString>("port");
     QTest::addColumn<bool>("open");
-    QTest::newRow("opened") << "port,COM2,opened"
-                            << ""
-                            << "COM2" << true;
-    QTest::newRow("failed")
-        << "port,COM3,failed,COM3 could not be opened: No such file or directory"
-        << ""
-        << "COM3" << false;
-    QTest::newRow("closed") << "port,COM2,closed"
-                            << ""
-                            << "COM2" << false;
-    QTest::newRow("not reopened") << "port,COM2,not reopened,not a tty"
-                                  << "COM2 cannot be reopened"
-                                  << "COM2" << false;
-    QTest::newRow("lost") << "port,COM1,lost,COM1 (/dev/pts/"
-                          << "COM1 was lost"
-                          << "COM1" << false;
-    QTest::newRow("reopened") << "port,COM1,reopened"
-                              << "COM1 is back"
-                              << "COM1" << true;
+    const auto row = [](const char* name, const char* port, bool open, const char* journal,
+                        const char* notified = "") {
+        QTest::newRow(name) << QString(journal) << QString(notified) << QString(port) << open;
+    };
+    row("opened", "COM2", true, "port,COM2,opened");
+    row("failed", "COM3", false,
+        "port,COM3,failed,COM3 could not be opened: No such file or directory");
+    row("closed", "COM2", false, "port,COM2,closed");
+    row("not reopened", "COM2", false, "port,COM2,not reopened,not a tty",
+        "COM2 cannot be reopened");
+    row("lost", "COM1", false, "port,COM1,lost,COM1 (/dev/pts/", "COM1 was lost");
+    row("reopened", "COM1", true, "port,COM1,reopened", "COM1 is back");
 }
 
 void tst_surfaces::portTransitions() {
@@ -108,6 +101,9 @@ void tst_surfaces::portTransitions() {
             };
         live.tellSimulator("vanish");
         QTRY_COMPARE(live.boxes->shown.size(), 1);
+        QVERIFY(live.boxes->shown[0].prompt.endsWith(") was lost: the device went away or was "
+                                                     "unplugged.\nCOM1 reopens by itself once the "
+                                                     "device is back."));
         QCOMPARE(live.boxes->closed,
                  row == "reopened" ? QStringList{live.boxes->shown[0].prompt} : QStringList{});
     } else {
