@@ -13,8 +13,6 @@ export CMAKE_ARGS="-DWATTMETER_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug ${CMAKE_ARGS
 WITH_TESTS=1 "$here/tools/setup.sh"
 
 export QT_QPA_PLATFORM=offscreen
-# Every byte costs several times more under the sanitizers: a smaller flood makes the same point.
-export WATTMETER_FLOOD_MB=${WATTMETER_FLOOD_MB:-4}
 export ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:detect_leaks=1:detect_stack_use_after_return=1:strict_init_order=1:check_initialization_order=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export LSAN_OPTIONS=suppressions=$here/tools/lsan.supp:print_suppressions=0
