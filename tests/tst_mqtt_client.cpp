@@ -259,6 +259,8 @@ void tst_mqtt_client::stuckBrokerHoldsUpNothing() {
     QVERIFY(live.saw("0 wattmeter/n1/state 299\n") && live.saw("0 wattmeter/n1/alarm alarm 299\n"));
     // The state on its way when the broker stopped answering, then only the latest.
     QCOMPARE(live.seen.count(" wattmeter/n1/state "), 2);
+    broker.signal(SIGSTOP); // a clean stop it never acknowledges is no clean stop
+    QVERIFY(!client.stop("wattmeter/n1/availability", "offline", true, 300));
 }
 
 QTEST_GUILESS_MAIN(tst_mqtt_client)
