@@ -183,7 +183,7 @@ void tst_mqtt_bridge::stuckBrokerHoldsUpNothing() {
     // Readings and alarms flow while the broker answers nothing: the window's turns stay short
     // and what waits for the broker stays bounded; once it answers, the latest state goes out,
     // saying how many alarms were dropped meanwhile, after the alarms kept. Stopping while it
-    // answers nothing takes a second at most.
+    // answers nothing gives up after its one second.
     WindowFixture f;
     Subscriber live(broker_);
     const auto b = bridge(broker_, f, false);
