@@ -1,6 +1,7 @@
 #include "app/about.h"
 #include "app/desktop_notifier.h"
 #include "app/journal.h"
+#include "app/monitor.h"
 #include "app/station.h"
 #include "dashboard/server.h"
 #include "dashboard/station_view.h"
@@ -164,7 +165,9 @@ int main(int argc, char* argv[]) {
                                  "authentication\n");
     }
 
-    ui::frmWattmeter window(std::make_unique<seriallink::QtSerialComponent>(), station);
+    // The engine hears the line; the window is one view of it.
+    app::Monitor monitor(std::make_unique<seriallink::QtSerialComponent>(), station);
+    ui::frmWattmeter window(monitor);
     if (notifier)
         QObject::connect(notifier.get(), &app::Notifier::activated, &window,
                          &ui::frmWattmeter::bringToFront);
@@ -176,7 +179,7 @@ int main(int argc, char* argv[]) {
                                       parser.value(QStringLiteral("mqtt-password-file")),
                                       parser.value(QStringLiteral("mqtt-node")),
                                       parser.isSet(QStringLiteral("mqtt-control"))},
-                                     station, window.commands(), error);
+                                     station, monitor.commands(), error);
         if (!bridge) {
             std::fprintf(stderr, "wattmeter: MQTT: %s\n", qPrintable(error));
             return 1;

@@ -289,7 +289,7 @@ void tst_dashboard::historyKeepsTheLastHour() {
     dashboard::StationView view(station);
     const int count = int(dashboard::StationView::kHistorySize) + 100;
     for (int i = 0; i < count; ++i, now += 500)
-        station.recordReadings({QString::number(i)}, 0, 0);
+        station.recordReadings({app::Field{QString::number(i), float(i)}});
     now -= 500;
     const auto history = [&](int minutes) {
         return QJsonDocument::fromJson(view.historyJson(minutes))["readings"].toArray();

@@ -64,18 +64,19 @@ void tst_journal::whatTheProgramDidIsJournaled() {
     f.serial->refusedPorts = {3};
     f.window->mnuPortsCom_Click(3); // each port transition is tst_surfaces'
     for (const char* remote : {"RESET", "FOO"})
-        (void)f.window->commands().runRemote(remote);
-    QCOMPARE(
-        events(path),
-        (QStringList{"port,COM2,opened", "sent,RESET\\r", "band,high", "alarm,HIGH VSWR",
-                     "band,low", "reading,850,12,1.3,,,,,", "sent,POWER\\r", "port,COM2,closed",
-                     "port,COM3,failed,COM3 could not be opened: No such file or directory",
-                     "remote,RESET,refused,no port", "remote,FOO,refused,unknown command"}));
-    // A flood of ticks loses no line.
+        (void)f.monitor->commands().runRemote(remote);
+    QCOMPARE(events(path),
+             (QStringList{"port,COM2,opened", "live,no,amplifier not asked", "sent,RESET\\r",
+                          "live,no,no recent reading", "band,high", "reading,850,12,1.3,,,,,",
+                          "live,yes", "alarm,HIGH VSWR", "band,low", "sent,POWER\\r",
+                          "port,COM2,closed", "live,no,port closed",
+                          "port,COM3,failed,COM3 could not be opened: No such file or directory",
+                          "remote,RESET,refused,no port", "remote,FOO,refused,unknown command"}));
+    // A flood of ticks loses no line; each reading line holds only what its scan found.
     for (int i = 0; i < 500; ++i)
         f.receiveAndTick("CURRENT LIMITER IN EFFECT\rFWD: " + QByteArray::number(i) + " ");
-    QCOMPARE(events(path).size(), 11 + 2 * 500);
-    QCOMPARE(events(path).last(), "reading,499,12,1.3,,,,,");
+    QCOMPARE(events(path).size(), 15 + 2 * 500);
+    QCOMPARE(events(path).last(), "reading,499,,,,,,,");
 }
 
 void tst_journal::killedProgramLeavesWholeLines() {
@@ -90,7 +91,8 @@ void tst_journal::killedProgramLeavesWholeLines() {
     QTRY_VERIFY_WITH_TIMEOUT(events(path).contains("alarm,AMPLIFIER RESTARTED"), 10000);
     ::kill(pid_t(program.processId()), SIGKILL);
     QVERIFY(program.waitForFinished(5000));
-    QCOMPARE(events(path).mid(0, 2), (QStringList{"port,COM1,opened", "sent,RESET\\r"}));
+    QCOMPARE(events(path).mid(0, 3),
+             (QStringList{"port,COM1,opened", "live,no,amplifier not asked", "sent,RESET\\r"}));
     QVERIFY(!events(path).join('\n').contains("broken"));
 
     QVERIFY(

@@ -21,7 +21,7 @@ std::unique_ptr<mqtt::Bridge> bridge(const Broker& broker, Window<Serial>& w, bo
     qputenv("WATTMETER_MQTT_PASSWORD", "secret");
     QString error;
     auto started = mqtt::Bridge::start({broker.url(), {}, {}, "n1", control}, w.station,
-                                       w.window->commands(), error);
+                                       w.monitor->commands(), error);
     if (!started)
         qFatal("%s", qPrintable(error));
     return started;
@@ -89,7 +89,8 @@ void tst_mqtt_bridge::publishesTheStation() {
         const QJsonObject o = QJsonDocument::fromJson(config).object();
         QVERIFY2(o["state_topic"].toString().startsWith("wattmeter/n1/") &&
                      o["unique_id"].toString().startsWith("wattmeter_n1_") &&
-                     o["availability_topic"] == "wattmeter/n1/availability" &&
+                     (o["availability_topic"] == "wattmeter/n1/availability" ||
+                      o["availability"][0]["topic"] == "wattmeter/n1/availability") &&
                      o["device"]["identifiers"][0] == "wattmeter_n1" &&
                      o["origin"]["name"] == "Vorlan Wattmeter" && o.contains("name") &&
                      (o["expire_after"] == 180 || o["state_topic"] == "wattmeter/n1/alarm"),

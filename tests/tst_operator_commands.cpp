@@ -188,7 +188,7 @@ void tst_operator_commands::remoteTexts() {
     connect(&f.station, &app::Station::commandHandled, this,
             [&](const app::CommandRecord& record) { handled << record; });
     for (int i = 0; i < times; ++i)
-        (void)f.window->commands().runRemote(text);
+        (void)f.monitor->commands().runRemote(text);
     QCOMPARE(f.serial->written(), sent);
     QVERIFY(f.boxes->shown.isEmpty() && handled.size() == times && handled.last().text == text);
     const std::optional<app::Refusal> last = handled.last().refusal;
@@ -198,7 +198,7 @@ void tst_operator_commands::remoteTexts() {
 void tst_operator_commands::remoteCommandsHaveTheWindowsEffects() {
     WindowFixture f;
     f.window->mnuPortsCom_Click(4);
-    const auto run = [&](const char* text) { return bool(f.window->commands().runRemote(text)); };
+    const auto run = [&](const char* text) { return bool(f.monitor->commands().runRemote(text)); };
     f.part<QLineEdit>("txtForward").setText("old");
     QVERIFY(run("POWER") && run("CURRENTS ON") && run("POLL ON"));
     QVERIFY(f.part<QLineEdit>("txtForward").text().isEmpty());

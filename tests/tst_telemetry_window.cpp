@@ -25,7 +25,8 @@ class tst_telemetry_window : public QObject {
     Q_OBJECT
 private slots:
     void receiveKeepsRawTextForTheTick();
-    void readings();
+    void bars_data();
+    void bars();
     void alarmsGoAfterWhatTheOperatorTyped();
     void overPowerWarnsBeforeEachLineAndHoldsTheTick();
     void tickAndKeysFindTheTerminalUpToDate();
@@ -57,29 +58,38 @@ void tst_telemetry_window::receiveKeepsRawTextForTheTick() {
     QCOMPARE(f.text("txtForward") + f.text("txtReflected"), "57");
 }
 
-void tst_telemetry_window::readings() {
+void tst_telemetry_window::bars_data() {
     // What the tick shows: the forward and reflected fields, then both bars, which start from 100
-    // here so that a refused value shows as 100.
-    const std::pair<QByteArray, QString> cases[] = {
-        {"FWD: 850 REV: 12\rVSWR: 1.3:1\r", "850 12 850 12"},
-        {"FWD: 1100 REV: 0\r", "1100 0 1100 0"}, // the top of the bar
-        {"FWD: 1100.4 ", "1100.4  100 100"},     // above the top before rounding
-        {"FWD: -5 ", "-5  100 100"},
-        {"FWD: 850W REV: 25 W\r", "850W 25 W 100 100"}, // units
-        {"FWD: 849.6 ", "849.6  850 100"},              // a fraction rounds on the bar
-        {"FWD: 900 FWD: 1200 ", "1200  900 100"}};      // the last reading; the last the bar took
-    for (const auto& [received, shown] : cases) {
-        TelemetryFixture f;
-        f.window->Form_Load();
-        f.part<QProgressBar>("prgBar1").setValue(100);
-        f.part<QProgressBar>("prgBar2").setValue(100);
-        f.receiveAndTick(received);
-        QCOMPARE(QString("%1 %2 %3 %4")
-                     .arg(f.text("txtForward"), f.text("txtReflected"))
-                     .arg(f.bar("prgBar1"))
-                     .arg(f.bar("prgBar2")),
-                 shown);
-    }
+    // here so that a reading that is no number shows as 100.
+    QTest::addColumn<QByteArray>("received");
+    QTest::addColumn<QString>("shown");
+    const auto row = [](const char* name, const char* received, const char* shown) {
+        QTest::newRow(name) << QByteArray(received) << QString(shown);
+    };
+    row("readings", "FWD: 850 REV: 12\rVSWR: 1.3:1\r", "850 12 850 12");
+    row("the bar's top", "FWD: 1100 REV: 0\r", "1100 0 1100 0");
+    row("just above the top", "FWD: 1100.4 ", "1100.4  1100 100");
+    row("far above the top", "FWD: 1200 REV: 1500\r", "1200 1500 1100 1100");
+    row("below zero", "FWD: -5 ", "-5  0 100");
+    row("units are no number", "FWD: 99W REV: 25 W\r", "99W 25 W 100 100");
+    row("a fraction rounds", "FWD: 849.6 ", "849.6  850 100");
+    row("the last of two", "FWD: 900 FWD: 1200 ", "1200  1100 100");
+    row("the last number of two", "FWD: 900 FWD: 9x ", "9x  900 100");
+}
+
+void tst_telemetry_window::bars() {
+    QFETCH(QByteArray, received);
+    QFETCH(QString, shown);
+    TelemetryFixture f;
+    f.window->Form_Load();
+    f.part<QProgressBar>("prgBar1").setValue(100);
+    f.part<QProgressBar>("prgBar2").setValue(100);
+    f.receiveAndTick(received);
+    QCOMPARE(QString("%1 %2 %3 %4")
+                 .arg(f.text("txtForward"), f.text("txtReflected"))
+                 .arg(f.bar("prgBar1"))
+                 .arg(f.bar("prgBar2")),
+             shown);
 }
 
 void tst_telemetry_window::alarmsGoAfterWhatTheOperatorTyped() {
@@ -96,27 +106,34 @@ void tst_telemetry_window::alarmsGoAfterWhatTheOperatorTyped() {
 
 void tst_telemetry_window::overPowerWarnsBeforeEachLineAndHoldsTheTick() {
     TelemetryFixture f;
+    QTime now(12, 34, 56);
+    f.window->setClock([&now] { return now; });
     f.part<QAction>("mnuPoll1").trigger();
     f.part<QAction>("mnuPollCurrent").trigger();
     f.window->Timer1_Timer(); // the next tick polls
     QStringList paneAtEachBox;
     f.boxes->onShow = [&] {
         paneAtEachBox << f.pane("txtAlarms") + f.serial->written(); // polls go after the scan
-        f.window->Timer1_Timer(); // falls due while the box is open, and does nothing
-        f.serial->receive("HIGH VSWR\r");
+        if (paneAtEachBox.size() > 1)
+            return;
+        // Behind the box the line is heard and scanned once it goes quiet, without a poll.
+        now = now.addSecs(10);
+        f.serial->receive("HIGH VSWR\rPWR FWD ABOVE 1100\r");
+        f.window->Timer1_Timer();
+        now = now.addSecs(20); // OK is pressed later still
     };
-    f.receiveAndTick("PWR FWD ABOVE 1100\rPWR FWD ABOVE 1100\r");
+    f.receiveAndTick("PWR FWD ABOVE 1100\r");
     const ShownBox warning{
         "Forward power exceeds 1100 watts! A reset will be needed.", app::vbExclamation, {}};
     QCOMPARE(f.boxes->shown, (QList<ShownBox>{warning, warning}));
-    const QString line = "12:34:56 - PWR FWD ABOVE 1100\r\n";
-    QCOMPARE(paneAtEachBox, (QStringList{"", line}));
-    QCOMPARE(f.pane("txtAlarms"), line + line);
-    // What arrived meanwhile waits for the next tick; only the outer tick counted, so that
-    // one does not poll.
+    // Each line carries the time of the scan that found it, in the order found.
+    const QString first = "12:34:56 - PWR FWD ABOVE 1100\r\n",
+                  behind = "12:35:06 - HIGH VSWR\r\n12:35:06 - PWR FWD ABOVE 1100\r\n";
+    QCOMPARE(paneAtEachBox, (QStringList{"", first + "12:35:06 - HIGH VSWR\r\n"}));
+    QCOMPARE(f.pane("txtAlarms"), first + behind);
+    // Only the tick that waited counted: it polled after the boxes, and the next does not.
     f.boxes->onShow = nullptr;
     f.window->Timer1_Timer();
-    QCOMPARE(f.pane("txtAlarms"), line + line + "12:34:56 - HIGH VSWR\r\n12:34:56 - HIGH VSWR\r\n");
     QCOMPARE(f.serial->written(), "POWER\r CURRENT\r");
 }
 

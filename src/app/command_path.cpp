@@ -10,8 +10,10 @@
 namespace app {
 
 CommandPath::CommandPath(seriallink::SerialComponent& comm, MessageBox& boxes,
-                         telemetry::PollCycle& polling, Station& station)
-    : comm_(comm), boxes_(boxes), polling_(polling), station_(station) {}
+                         telemetry::PollCycle& polling, Station& station,
+                         std::function<void()> dismissWarning)
+    : comm_(comm), boxes_(boxes), polling_(polling), station_(station),
+      dismissWarning_(std::move(dismissWarning)) {}
 
 seriallink::Result CommandPath::send(const QByteArray& bytes, Origin origin) {
     seriallink::Result result = comm_.output(bytes);
@@ -93,7 +95,7 @@ CommandPath::Outcome CommandPath::carryOut(Command command, Origin from) {
     case Command::DismissWarning:
         if (!station_.overPowerWarning().open)
             return refuse(Refusal::NoWarningOpen, from);
-        boxes_.close(QString::fromLatin1(kOverPowerWarning));
+        dismissWarning_();
         return {};
     }
     return refuse(Refusal::UnknownCommand, from);

@@ -10,6 +10,7 @@
 #include <QObject>
 
 #include <deque>
+#include <functional>
 #include <optional>
 
 namespace telemetry {
@@ -57,8 +58,9 @@ public:
         explicit operator bool() const { return !refusal; }
     };
 
+    // dismissWarning closes an open over-power warning: the window's box, or the station's.
     CommandPath(seriallink::SerialComponent& comm, MessageBox& boxes, telemetry::PollCycle& polling,
-                Station& station);
+                Station& station, std::function<void()> dismissWarning);
 
     // A command from the window (Origin::Button) or from a remote surface (Origin::Remote).
     Outcome run(Command command, Origin from);
@@ -83,6 +85,7 @@ private:
     MessageBox& boxes_;
     telemetry::PollCycle& polling_;
     Station& station_;
+    std::function<void()> dismissWarning_;
     std::deque<qint64> remoteTimes_; // of the last kRemoteRate remote commands
 };
 

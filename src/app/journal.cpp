@@ -132,8 +132,11 @@ void Journal::follow(Station& station) {
     connect(
         &station, &Station::readingsChanged, this,
         [this, &station] {
-            const Station::Displays& texts = station.readings().texts;
-            write("reading", QStringList(texts.begin(), texts.end()));
+            // What one scan found; the fields it did not find stay empty.
+            QStringList fields;
+            for (const std::optional<Field>& found : station.readings().scan)
+                fields << (found ? found->text : QString());
+            write("reading", fields);
         });
     connect(
         &station, &Station::alarmLogged, this,
@@ -142,14 +145,23 @@ void Journal::follow(Station& station) {
         write("band", {high ? QStringLiteral("high") : QStringLiteral("low")});
     });
     // Commands from afar, carried out or not; the window's are in the sent lines.
-    connect(&station, &Station::commandHandled, this, [this](const CommandRecord& command) {
-        if (command.from != Origin::Remote)
-            return;
-        QStringList fields{QString::fromLatin1(command.text),
-                           command.refusal ? QStringLiteral("refused") : QStringLiteral("sent")};
-        if (command.refusal)
-            fields << QLatin1String(kRefusalNames[int(*command.refusal)]);
-        write("remote", fields);
+    connect(
+        &station, &Station::commandHandled, this,
+        [this](const CommandRecord& command) {
+            if (command.from != Origin::Remote)
+                return;
+            QStringList fields{QString::fromLatin1(command.text), command.refusal
+                                                                      ? QStringLiteral("refused")
+                                                                      : QStringLiteral("sent")};
+            if (command.refusal)
+                fields << QLatin1String(kRefusalNames[int(*command.refusal)]);
+            write("remote", fields);
+        });
+    connect(&station, &Station::liveChanged, this, [this, &station] {
+        if (const std::optional<Stale> stale = station.staleBecause())
+            write("live", {QStringLiteral("no"), QLatin1String(kStaleReasons[int(*stale)])});
+        else
+            write("live", {QStringLiteral("yes")});
     });
     // A silence begins, and ends when it is over; a port that closes makes it unknown instead.
     connect(&station, &Station::amplifierChanged, this, [this, &station](Amplifier before) {

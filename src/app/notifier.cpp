@@ -12,18 +12,11 @@ void Notifier::follow(const Station& station) {
     const auto timeOfDay = [](qint64 ms) {
         return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss"));
     };
-    connect(
-        &station, &Station::alarmLogged, this,
-        [this, overPower](const AlarmLine& line) {
-            if (line.text != overPower) // told when its warning opened
-                notify(line.time, line.text, Urgency::Normal);
-        });
-    connect(&station, &Station::overPowerWarningChanged, this,
-            [this, &station, overPower, timeOfDay](bool open) {
-                if (open)
-                    notify(timeOfDay(station.overPowerWarning().since), overPower,
-                           Urgency::Critical);
-            });
+    // Every alarm as it arrives, over-power at once and critical, whether or not anyone is at
+    // the window to answer its box.
+    connect(&station, &Station::alarmLogged, this, [this, overPower](const AlarmLine& line) {
+        notify(line.time, line.text, line.text == overPower ? Urgency::Critical : Urgency::Normal);
+    });
     connect(&station, &Station::portChanged, this, [this, timeOfDay](const PortEvent& event) {
         const char* what = event.kind == PortEvent::Lost          ? "was lost"
                            : event.kind == PortEvent::Reopened    ? "is back"

@@ -12,12 +12,44 @@ Station::Station(Clock clock, QObject* parent)
         replies_.silentSince = unansweredSince_;
         setAmplifier(Amplifier::Silent);
     });
+    ageing_.setSingleShot(true);
+    connect(&ageing_, &QTimer::timeout, this, &Station::judgeLive);
 }
 
 void Station::setAmplifier(Amplifier state) {
     const Amplifier before = std::exchange(replies_.state, state);
-    if (before != state)
-        emit amplifierChanged(before);
+    if (before == state)
+        return;
+    emit amplifierChanged(before);
+    judgeLive();
+}
+
+void Station::setStaleAfter(std::chrono::milliseconds after) {
+    staleAfter_ = after;
+    judgeLive();
+}
+
+void Station::judgeLive() {
+    const qint64 age = readings_.ms() < 0 ? -1 : now() - readings_.ms();
+    const bool recent = age >= 0 && age < staleAfter_.count();
+    std::optional<Stale> stale;
+    if (!port_.open)
+        stale = Stale::PortClosed;
+    else if (replies_.state == Amplifier::Silent)
+        stale = Stale::AmplifierSilent;
+    else if (replies_.state == Amplifier::Unknown)
+        stale = Stale::AmplifierNotAsked;
+    else if (!recent && warning_.open && warning_.holdsPolls)
+        stale = Stale::OverPowerWarning;
+    else if (!recent)
+        stale = Stale::NoRecentReading;
+    // A recent reading is judged again once it is too old.
+    if (recent)
+        ageing_.start(int(staleAfter_.count() - age));
+    else
+        ageing_.stop();
+    if (stale != std::exchange(stale_, stale))
+        emit liveChanged();
 }
 
 void Station::recordPort(PortEvent::Kind kind, int number, const QString& device,
@@ -35,11 +67,20 @@ void Station::recordPort(PortEvent::Kind kind, int number, const QString& device
         unansweredSince_ = -1;
         setAmplifier(Amplifier::Unknown);
     }
+    judgeLive();
 }
 
-void Station::recordReadings(const Displays& texts, int forwardBar, int reflectedBar) {
-    readings_ = {texts, forwardBar, reflectedBar, now()};
+void Station::recordReadings(const Scan& found) {
+    const qint64 ms = now();
+    for (std::size_t i = 0; i < kFields; ++i) {
+        if (!found[i])
+            continue;
+        readings_.latest[i] = *found[i];
+        (i < kFirstCurrent ? readings_.powersMs : readings_.currentsMs) = ms;
+    }
+    readings_.scan = found;
     emit readingsChanged();
+    judgeLive();
 }
 
 void Station::recordAlarm(const QString& time, const QString& text) {
@@ -54,9 +95,10 @@ void Station::recordBand(bool high) {
     emit bandReported(high);
 }
 
-void Station::recordOverPowerWarning(bool open) {
-    warning_ = {open, open ? now() : 0};
+void Station::recordOverPowerWarning(bool open, bool holdsPolls) {
+    warning_ = {open, open ? now() : 0, open && holdsPolls};
     emit overPowerWarningChanged(open);
+    judgeLive();
 }
 
 void Station::recordPolling(bool on, bool currents) {

@@ -1,13 +1,16 @@
 // The station: what the program knows about the line and the amplifier, each fact in one place.
-// The window, the command path and the serial component record here what happens; the journal,
-// the desktop notifier and the dashboard follow the signals and are never called by hand, so
-// they cannot disagree. Every change is one signal.
+// The engine (monitor.h) records here what it hears and sends as it happens: the readings and
+// alarms a scan finds, as text and number, with the time of the scan. The window, the journal,
+// the desktop notifier, the dashboard and the MQTT bridge follow the signals and are never
+// called by hand, so they cannot disagree. Every change is one signal.
 #pragma once
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QTimer>
+
+#include <algorithm>
 
 #include <array>
 #include <chrono>
@@ -44,7 +47,25 @@ struct PortEvent {
     qint64 ms = 0;
 };
 
-// One line of the alarm pane.
+// Why the readings are not live, the first that holds, in this order.
+enum class Stale {
+    PortClosed,
+    AmplifierSilent,
+    AmplifierNotAsked,
+    OverPowerWarning,
+    NoRecentReading
+};
+inline constexpr const char* kStaleReasons[] = {"port closed", "amplifier silent",
+                                                "amplifier not asked", "over-power warning",
+                                                "no recent reading"};
+
+// One field of a reply: its text exactly as received, and its value where the text is a number.
+struct Field {
+    QString text;
+    std::optional<float> number;
+};
+
+// One alarm line, at the scan that found it.
 struct AlarmLine {
     qint64 ms = 0;
     QString time; // of day, as the pane shows it
@@ -56,9 +77,11 @@ class Station : public QObject {
 public:
     using Clock = std::function<qint64()>; // milliseconds since the epoch, UTC
 
-    // Forward, reflected, VSWR, the four stage currents and the total, as the window shows them.
-    static constexpr std::size_t kDisplays = 8;
-    using Displays = std::array<QString, kDisplays>;
+    // Forward, reflected, VSWR, the four stage currents and the total (telemetry::Reading).
+    static constexpr std::size_t kFields = 8;
+    static constexpr std::size_t kFirstCurrent = 3; // the powers and VSWR come before
+    // What one scan found: each field present or absent.
+    using Scan = std::array<std::optional<Field>, kFields>;
     static constexpr std::size_t kAlarmsKept = 50;
 
     struct Port {
@@ -69,14 +92,16 @@ public:
         std::optional<PortEvent> last;
     };
     struct Readings {
-        Displays texts;
-        int forwardBar = 0; // the bars' values after the scan
-        int reflectedBar = 0;
-        qint64 ms = -1; // of the scan; -1 before the first reading
+        std::array<Field, kFields> latest; // each field as last found; empty before
+        qint64 powersMs = -1;              // the scan that last found forward, reflected or VSWR
+        qint64 currentsMs = -1;            // the scan that last found a current
+        Scan scan;                         // what the last scan with readings found
+        qint64 ms() const { return std::max(powersMs, currentsMs); } // -1 before any
     };
     struct Warning {
-        bool open = false; // the over-power warning waits for the operator at the window
+        bool open = false; // an over-power warning waits to be dismissed
         qint64 since = 0;
+        bool holdsPolls = false; // the window's box holds its tick, and so the polls
     };
     struct Polling {
         bool on = false;
@@ -108,6 +133,8 @@ public:
     // A command (not a typed key: a key may have no answer) that no byte follows within this
     // long makes the amplifier silent.
     static constexpr std::chrono::milliseconds kSilenceAfter{5000};
+    // Readings older than this are no longer live.
+    static constexpr std::chrono::milliseconds kStaleAfter{10000};
 
     explicit Station(Clock clock = nullptr, QObject* parent = nullptr);
 
@@ -122,14 +149,18 @@ public:
     const Replies& replies() const { return replies_; }
     const Journal& journal() const { return journal_; }
     const Bus& bus() const { return bus_; }
+    // Whether the readings are live, and if not why: none while live.
+    std::optional<Stale> staleBecause() const { return stale_; }
     void setSilenceAfter(std::chrono::milliseconds after) { silenceAfter_ = after; }
+    void setStaleAfter(std::chrono::milliseconds after);
 
     void recordPort(PortEvent::Kind kind, int number, const QString& device,
                     const QString& detail = {});
-    void recordReadings(const Displays& texts, int forwardBar, int reflectedBar);
+    // The fields one scan found (at least one present).
+    void recordReadings(const Scan& found);
     void recordAlarm(const QString& time, const QString& text);
     void recordBand(bool high);
-    void recordOverPowerWarning(bool open);
+    void recordOverPowerWarning(bool open, bool holdsPolls = false);
     void recordPolling(bool on, bool currents);
     void recordWrite(const QByteArray& bytes, Origin origin);
     // Bytes arrived. The time of the last one changes with every byte, so it rides along with
@@ -151,9 +182,11 @@ signals:
     void journalChanged();
     void commandHandled(const app::CommandRecord& command);
     void busChanged();
+    void liveChanged(); // live or stale, or another reason
 
 private:
     void setAmplifier(Amplifier state);
+    void judgeLive();
 
     Clock clock_;
     Port port_;
@@ -168,6 +201,9 @@ private:
     std::chrono::milliseconds silenceAfter_ = kSilenceAfter;
     QTimer silence_; // from the first unanswered command on
     qint64 unansweredSince_ = -1;
+    std::chrono::milliseconds staleAfter_ = kStaleAfter;
+    QTimer ageing_; // until the latest reading is too old
+    std::optional<Stale> stale_ = Stale::PortClosed;
 };
 
 } // namespace app

@@ -1,7 +1,6 @@
 #include "station_json.h"
 
 #include "station.h"
-#include "telemetry/number.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -9,10 +8,6 @@
 #include <charconv>
 
 namespace app {
-
-std::optional<float> displayNumber(const QString& display) {
-    return telemetry::toSingle(display.toLatin1().toStdString());
-}
 
 QString shortest(float value) {
     char text[32];
@@ -38,21 +33,28 @@ void followState(const Station& station, const QObject* context,
     QObject::connect(&station, &Station::alarmLogged, context, changed);
     QObject::connect(&station, &Station::bandReported, context, changed);
     QObject::connect(&station, &Station::amplifierChanged, context, changed);
+    QObject::connect(&station, &Station::liveChanged, context, changed);
 }
 
 QJsonObject stateJson(const Station& station) {
     const Station::Readings& readings = station.readings();
     const Station::Port& port = station.port();
     const std::optional<bool> high = station.highBand();
+    const auto time = [](qint64 ms) { return ms < 0 ? QJsonValue() : isoTime(ms); };
+    const std::optional<Stale> stale = station.staleBecause();
     QJsonObject state{
-        {"time", readings.ms < 0 ? QJsonValue() : isoTime(readings.ms)},
+        {"time", time(readings.ms())},
+        {"powers_time", time(readings.powersMs)},
+        {"currents_time", time(readings.currentsMs)},
+        {"readings_live", !stale},
+        {"readings_stale_because", stale ? QJsonValue(kStaleReasons[int(*stale)]) : QJsonValue()},
         {"port", port.number ? QStringLiteral("COM%1").arg(port.number) : QJsonValue()},
         {"port_open", port.open},
         {"band", high ? (*high ? "2m" : "6m") : QJsonValue()}};
     QJsonObject texts;
-    for (std::size_t i = 0; i < Station::kDisplays; ++i) {
-        texts[kDisplayNames[i]] = readings.texts[i];
-        state[kNumberNames[i]] = jsonNumber(displayNumber(readings.texts[i]));
+    for (std::size_t i = 0; i < Station::kFields; ++i) {
+        texts[kDisplayNames[i]] = readings.latest[i].text;
+        state[kNumberNames[i]] = jsonNumber(readings.latest[i].number);
     }
     state["texts"] = texts;
     QJsonArray alarms;
@@ -62,7 +64,7 @@ QJsonObject stateJson(const Station& station) {
     const Station::Replies& replies = station.replies();
     static const char* const kAmplifier[] = {"unknown", "answering", "silent"};
     state["amplifier"] = kAmplifier[int(replies.state)];
-    state["last_reply"] = replies.last < 0 ? QJsonValue() : isoTime(replies.last);
+    state["last_reply"] = time(replies.last);
     const Station::Warning& warning = station.overPowerWarning();
     state["over_power_warning_open_since"] = warning.open ? isoTime(warning.since) : QJsonValue();
     state["polling"] = station.polling().on;

@@ -12,7 +12,7 @@ namespace app {
 
 class Station;
 
-// The displays' names, and the names of their values as numbers, in display order.
+// The fields' names, and the names of their values as numbers, in telemetry::Reading order.
 inline constexpr const char* kDisplayNames[] = {"forward", "reflected", "vswr",   "stage1",
                                                 "stage2",  "stage3",    "stage4", "total"};
 inline constexpr const char* kNumberNames[] = {"forward_w", "reflected_w", "vswr",     "stage1_a",
@@ -23,8 +23,6 @@ QJsonObject stateJson(const Station& station);
 void followState(const Station& station, const QObject* context,
                  const std::function<void()>& changed);
 
-// A display as a number: none for text that is empty or not a number.
-std::optional<float> displayNumber(const QString& display);
 // The shortest text that reads back as the same single-precision value: "1.3", never
 // "1.29999995".
 QString shortest(float value);

@@ -10,7 +10,6 @@
 
 namespace dashboard {
 
-using app::displayNumber;
 using app::isoTime;
 using app::jsonNumber;
 using app::shortest;
@@ -35,10 +34,15 @@ StationView::StationView(const app::Station& station, QObject* parent)
     for (const std::string_view text : telemetry::kAlarmLines)
         alarmCounts_[QString::fromLatin1(text.data(), qsizetype(text.size()))] = 0;
     using app::Station;
+    // A scan's powers and VSWR, as numbers where they are; a scan of currents alone is no point
+    // of the chart.
     connect(&station, &Station::readingsChanged, this, [this] {
-        const app::Station::Readings& r = station_.readings();
-        keep({r.ms, displayNumber(r.texts[0]), displayNumber(r.texts[1]),
-              displayNumber(r.texts[2])});
+        const app::Station::Scan& found = station_.readings().scan;
+        const auto number = [&found](std::size_t i) {
+            return found[i] ? found[i]->number : std::nullopt;
+        };
+        if (found[0] || found[1] || found[2])
+            keep({station_.readings().powersMs, number(0), number(1), number(2)});
     });
     // A silence and a port that is not open break the history's line: a sample without values.
     connect(
@@ -118,7 +122,7 @@ QByteArray StationView::historyJson(int minutes) const {
 QByteArray StationView::metrics() const {
     if (!metrics_.isEmpty())
         return metrics_;
-    const app::Station::Displays& displays = station_.readings().texts;
+    const auto& latest = station_.readings().latest;
     QString out;
     const auto family = [&](const char* name, const char* type, const char* help) {
         out += QStringLiteral("# HELP %1 %2\n# TYPE %1 %3\n").arg(name, help, type);
@@ -130,8 +134,8 @@ QByteArray StationView::metrics() const {
     const auto readings = [&](const char* name, const char* help,
                               std::initializer_list<std::pair<const char*, std::size_t>> series) {
         family(name, "gauge", help);
-        for (const auto& [labels, display] : series)
-            if (const auto value = displayNumber(displays[display]))
+        for (const auto& [labels, field] : series)
+            if (const auto value = latest[field].number)
                 sample(name + QString(labels), shortest(*value));
     };
     readings("wattmeter_forward_watts", "Forward power as last read.", {{"", 0}});
@@ -157,7 +161,11 @@ QByteArray StationView::metrics() const {
             sample(name, QString::number(ms / 1000.0, 'f', 3));
     };
     timestamp("wattmeter_last_reading_timestamp_seconds", "When the last reading came in.",
-              station_.readings().ms);
+              station_.readings().ms());
+    family("wattmeter_readings_live", "gauge",
+           "1 while the readings are live: the port open, the amplifier answering and a reading "
+           "within the last 10 s.");
+    sample("wattmeter_readings_live", station_.staleBecause() ? "0" : "1");
     const app::Station::Replies& replies = station_.replies();
     family("wattmeter_amplifier_answering", "gauge",
            "1 while the amplifier answers, 0 while it is silent; absent while the port is not "
@@ -168,7 +176,7 @@ QByteArray StationView::metrics() const {
     timestamp("wattmeter_last_reply_timestamp_seconds", "When the amplifier last sent anything.",
               replies.last);
     family("wattmeter_over_power_warning_open", "gauge",
-           "1 while the over-power warning waits for the operator at the window.");
+           "1 while an over-power warning waits to be dismissed.");
     sample("wattmeter_over_power_warning_open", station_.overPowerWarning().open ? "1" : "0");
     if (const app::Station::Journal& journal = station_.journal();
         journal.state != app::Station::Journal::Off) {

@@ -36,6 +36,9 @@ const QString kAnswering = QStringLiteral("{% if value_json.amplifier == 'answer
                                           "{% elif value_json.amplifier == 'silent' %}OFF"
                                           "{% else %}None{% endif %}");
 
+const QString kLiveTemplate =
+    QStringLiteral("{{ 'online' if value_json.readings_live else 'offline' }}");
+
 // What the state topic tells.
 const Entity kReadings[] = {
     {"sensor", "forward_power", "Forward power", "{{ value_json.forward_w }}", "W", "power"},
@@ -172,7 +175,8 @@ void Bridge::publishDiscovery() {
             return;
         }
         config["unique_id"] = id + '_' + object;
-        config["availability_topic"] = base + "availability";
+        if (!config.contains("availability"))
+            config["availability_topic"] = base + "availability";
         config["device"] = device;
         config["origin"] = origin;
         client_->publishLatest(where, json(config), true);
@@ -189,8 +193,15 @@ void Bridge::publishDiscovery() {
         const bool band = QByteArray(e.object) == "band";
         if (band)
             config["options"] = QJsonArray{"2m", "6m"};
-        else if (QByteArray(e.component) == "sensor") // a number, for Home Assistant's history
+        else if (QByteArray(e.component) == "sensor") { // a number, for Home Assistant's history
             config["state_class"] = "measurement";
+            // Available while the program runs and its readings are live, so that a stale
+            // number never looks current.
+            config["availability"] = QJsonArray{
+                QJsonObject{{"topic", base + "availability"}},
+                QJsonObject{{"topic", base + "state"}, {"value_template", kLiveTemplate}}};
+            config["availability_mode"] = "all";
+        }
         publish(e.component, e.object, config, true);
     }
     publish("sensor", "last_alarm",

@@ -1,16 +1,11 @@
 #include "frm_wattmeter.h"
 
 #include "app/about.h"
-#include "app/port_selection.h"
-#include "app/recorded_serial.h"
-#include "app/settings_store.h"
 #include "app/station.h"
 #include "app_icon.h"
 #include "lamp.h"
-#include "link/receive_path.h"
 #include "log_pane.h"
 #include "qt_message_box.h"
-#include "telemetry/protocol.h"
 #include "terminal_keys.h"
 #include "window_position.h"
 
@@ -20,43 +15,33 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScopedValueRollback>
 
 namespace ui {
 
-namespace {
-
-QByteArray command(std::string_view text) {
-    return QByteArray(text.data(), qsizetype(text.size()));
-}
-
-} // namespace
-
-frmWattmeter::frmWattmeter(std::unique_ptr<seriallink::SerialComponent> comm, app::Station& station,
-                           std::unique_ptr<app::MessageBox> boxes)
-    : station_(station) {
+frmWattmeter::frmWattmeter(app::Monitor& monitor, std::unique_ptr<app::MessageBox> boxes)
+    : monitor_(monitor), station_(monitor.station()) {
     setObjectName(QStringLiteral("frmWattmeter"));
     setWindowTitle(QStringLiteral("Vorlan Amp Wattmeter by Q7ZX"));
     setWindowIcon(appIcon());
-    // Every port transition of the window's component is recorded in the station.
-    MSComm1 = std::make_unique<app::RecordedSerial>(std::move(comm), station_);
     boxes_ = boxes ? std::move(boxes) : std::make_unique<QtMessageBox>(this);
     createMenus();
     createWidgets();
-    commands_ = std::make_unique<app::CommandPath>(*MSComm1, *boxes_, polling, station_);
-    sink_ = std::make_unique<WindowSink>(
+    view_ = std::make_unique<WindowView>(
         ScanView{{txtForward, txtReflected, txtVSWR, txtI1, txtI2, txtI3, txtI4, txtITotal},
                  prgBar1,
                  prgBar2,
                  shpHigh,
                  shpLow,
-                 txtAlarms},
-        *boxes_, station_);
+                 txtAlarms,
+                 txtTerm},
+        *boxes_, monitor_);
+    monitor_.attach(*view_, *boxes_);
     bindEvents();
     followStation();
 }
 
 frmWattmeter::~frmWattmeter() {
+    monitor_.detach();
     if (closed_ && !ended_)
         Form_Terminate();
 }
@@ -74,20 +59,7 @@ void frmWattmeter::Form_Load() {
     for (QLineEdit* field :
          {txtForward, txtReflected, txtVSWR, txtI1, txtI2, txtI3, txtI4, txtITotal})
         field->clear();
-    MSComm1->setRThreshold(1);
-
-    port = app::GetSetting(app::kAppName, app::kSection, QStringLiteral("port"));
-    if (port.isEmpty()) {
-        boxes_->MsgBox(QStringLiteral("Please select a com port first"), app::vbInformation,
-                       QStringLiteral("Port error"));
-        return;
-    }
-    if (const auto n = app::storedPortNumber(port))
-        mnuPortsCom_Click(*n);
-    Timer1->setInterval(app::kPollPeriodMs);
-    polling.interval = 0;
-    // With no port open the write fails, and start-up ends silently.
-    (void)commands_->send(command(telemetry::kResetCommand), app::Origin::Startup);
+    monitor_.loadStoredPort();
 }
 
 void frmWattmeter::Form_Unload() {
@@ -99,9 +71,7 @@ void frmWattmeter::Form_Terminate() {
 }
 
 void frmWattmeter::Exit_Click() {
-    MSComm1->stopReopening();
-    if (MSComm1->portOpen())
-        (void)MSComm1->setPortOpen(false);
+    monitor_.closePort();
     saveWindowPosition(*this);
     ended_ = true;
     hide();
@@ -109,14 +79,14 @@ void frmWattmeter::Exit_Click() {
 }
 
 void frmWattmeter::closeEvent(QCloseEvent* event) {
-    MSComm1->stopReopening();
+    monitor_.stopReopening();
     Form_Unload();
     closed_ = true;
     event->accept();
 }
 
 void frmWattmeter::mnuPortsCom_Click(int n) {
-    (void)app::runPortCommand({*MSComm1, *boxes_, port, *Timer1}, n);
+    (void)monitor_.choosePort(n);
 }
 
 void frmWattmeter::mnuHelpAbout_Click() {
@@ -124,67 +94,50 @@ void frmWattmeter::mnuHelpAbout_Click() {
 }
 
 void frmWattmeter::Timer1_Timer() {
-    // The over-power warning holds a tick open; ticks that fall due meanwhile do nothing.
-    if (inTick_)
-        return;
-    const QScopedValueRollback guard(inTick_, true);
-    // The line has gone quiet: the terminal pane shows all of it before the tick adds alarm
-    // lines or holds the window on a warning.
-    flushPane(*txtTerm);
-    // Text that arrives while a warning is open goes into a fresh buffer for the next tick.
-    const std::string scanned = std::exchange(parsestring, {});
-    telemetry::scan(scanned, *sink_);
-    sink_->endOfScan();
-    for (const std::string_view due : polling.tick())
-        (void)commands_->send(command(due), app::Origin::Poll);
+    monitor_.Timer1_Timer();
 }
 
 void frmWattmeter::MSComm1_OnComm() {
-    // Each receive event holds the tick back for a full period: replies are scanned once the
-    // line has gone quiet.
-    Timer1->setEnabled(false);
-    if (const auto upper = seriallink::takeReceived(*MSComm1, parsestring))
-        appendlogCoalesced(*txtTerm, *upper);
-    Timer1->setEnabled(true);
+    monitor_.MSComm1_OnComm();
 }
 
 void frmWattmeter::mnuPollDisabled_Click() {
-    commands_->run(app::Command::PollOff, app::Origin::Button);
+    monitor_.commands().run(app::Command::PollOff, app::Origin::Button);
 }
 
 void frmWattmeter::mnuPoll1_Click() {
-    commands_->run(app::Command::PollOn, app::Origin::Button);
+    monitor_.commands().run(app::Command::PollOn, app::Origin::Button);
 }
 
 void frmWattmeter::mnuPollCurrent_Click() {
-    commands_->run(station_.polling().currents ? app::Command::CurrentsOff
-                                               : app::Command::CurrentsOn,
-                   app::Origin::Button);
+    monitor_.commands().run(station_.polling().currents ? app::Command::CurrentsOff
+                                                        : app::Command::CurrentsOn,
+                            app::Origin::Button);
 }
 
 void frmWattmeter::Read_Click() {
-    commands_->run(app::Command::Power, app::Origin::Button);
+    monitor_.commands().run(app::Command::Power, app::Origin::Button);
 }
 
 void frmWattmeter::Current_Click() {
-    commands_->run(app::Command::Current, app::Origin::Button);
+    monitor_.commands().run(app::Command::Current, app::Origin::Button);
 }
 
 void frmWattmeter::Status_Click() {
-    commands_->run(app::Command::Status, app::Origin::Button);
+    monitor_.commands().run(app::Command::Status, app::Origin::Button);
 }
 
 void frmWattmeter::Reset_Click() {
-    commands_->run(app::Command::Reset, app::Origin::Button);
+    monitor_.commands().run(app::Command::Reset, app::Origin::Button);
 }
 
 void frmWattmeter::txtTerm_KeyPress(int& KeyAscii) {
     // The caret goes to the end of what has been received, not of what the widget shows yet.
     flushPane(*txtTerm);
     // With the port closed the key is left to the pane, which ignores it.
-    if (!MSComm1->portOpen())
+    if (!monitor_.serial().portOpen())
         return;
-    (void)commands_->send(QByteArray(1, static_cast<char>(KeyAscii)), app::Origin::Key);
+    (void)monitor_.commands().send(QByteArray(1, static_cast<char>(KeyAscii)), app::Origin::Key);
     txtTerm->moveCursor(QTextCursor::End);
     KeyAscii = 0;
 }
@@ -199,18 +152,20 @@ void frmWattmeter::followStation() {
             mnuPoll1->setChecked(choice.on);
             mnuPollCurrent->setChecked(choice.currents);
         });
-    connect(
-        &station_, &app::Station::portChanged, this,
-        [this] {
-            for (int n = 1; n <= seriallink::kPortCount; ++n)
-                mnuPortsCom[n - 1]->setChecked(n == station_.port().chosen);
-        });
-    connect(&station_, &app::Station::amplifierChanged, this, [this] {
-        if (station_.replies().state == app::Amplifier::Silent)
-            sink_->noReply();
+    connect(&station_, &app::Station::portChanged, this, [this] {
+        for (int n = 1; n <= seriallink::kPortCount; ++n)
+            mnuPortsCom[n - 1]->setChecked(n == station_.port().chosen);
+    });
+    // A silence begins and ends with a line of the window's own in the alarm pane.
+    connect(&station_, &app::Station::amplifierChanged, this, [this](app::Amplifier before) {
+        const app::Amplifier now = station_.replies().state;
+        if (now == app::Amplifier::Silent)
+            view_->note(kNoReply);
+        else if (now == app::Amplifier::Answering && before == app::Amplifier::Silent)
+            view_->note(kAnswersAgain);
     });
     // A command from any surface empties the fields its reply will fill, as the buttons do.
-    connect(commands_.get(), &app::CommandPath::issued, this, [this](app::Command issued) {
+    connect(&monitor_.commands(), &app::CommandPath::issued, this, [this](app::Command issued) {
         if (issued == app::Command::Power)
             for (QLineEdit* field : {txtForward, txtReflected, txtVSWR})
                 field->clear();
@@ -248,20 +203,21 @@ void frmWattmeter::bindEvents() {
     new TerminalKeys(*txtTerm, [this](int& KeyAscii) { txtTerm_KeyPress(KeyAscii); });
 
     connect(Exit, &QPushButton::clicked, this, &frmWattmeter::Exit_Click);
-    connect(Timer1, &app::IntervalTimer::tick, this, &frmWattmeter::Timer1_Timer);
-    connect(MSComm1.get(), &seriallink::SerialComponent::OnComm, this,
-            &frmWattmeter::MSComm1_OnComm);
+    // What arrives shows in the terminal pane at once; the engine scans it once the line is
+    // quiet.
+    connect(&monitor_, &app::Monitor::received, this,
+            [this](const std::string& upper) { appendlogCoalesced(*txtTerm, upper); });
     // Told once per loss, after the component has closed the port; a port that is back by then
     // needs no box, and the box closes by itself when its port comes back.
     connect(
-        MSComm1.get(), &seriallink::SerialComponent::deviceLost, this,
+        &monitor_.serial(), &seriallink::SerialComponent::deviceLost, this,
         [this](const QString& description) {
             lossBox_ = description;
-            if (!MSComm1->portOpen())
+            if (!monitor_.serial().portOpen())
                 boxes_->MsgBox(description, app::vbExclamation);
         },
         Qt::QueuedConnection);
-    connect(MSComm1.get(), &seriallink::SerialComponent::reopened, this,
+    connect(&monitor_.serial(), &seriallink::SerialComponent::reopened, this,
             [this] { boxes_->close(lossBox_); });
 }
 

@@ -1,15 +1,13 @@
-// frmWattmeter: the program's one window. It owns the widgets, Timer1, MSComm1 and the form
-// members, and binds each event to a short handler that hands the work to the room that owns it:
-// commands go through the command path, and what the window shows it records in the station.
+// frmWattmeter: the program's one window, a view of the engine (app::Monitor) that owns the
+// line, the tick and the scan. It owns the widgets and binds each event to a short handler that
+// hands the work on: the tick and the receive events to the engine, commands to its command
+// path. It draws what the engine hands it and follows the station for the rest.
 #pragma once
 
-#include "app/command_path.h"
-#include "app/interval_timer.h"
 #include "app/message_box.h"
+#include "app/monitor.h"
 #include "link/ports_folder.h"
-#include "link/serial_component.h"
-#include "telemetry/poll_cycle.h"
-#include "window_sink.h"
+#include "window_view.h"
 
 #include <QMainWindow>
 
@@ -24,10 +22,6 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 
-namespace app {
-class Station;
-}
-
 namespace ui {
 
 class Lamp;
@@ -36,8 +30,7 @@ class frmWattmeter : public QMainWindow {
     Q_OBJECT
 public:
     // boxes may be null: the window then shows real message boxes.
-    frmWattmeter(std::unique_ptr<seriallink::SerialComponent> comm, app::Station& station,
-                 std::unique_ptr<app::MessageBox> boxes = nullptr);
+    explicit frmWattmeter(app::Monitor& monitor, std::unique_ptr<app::MessageBox> boxes = nullptr);
     ~frmWattmeter() override;
 
     // Handlers.
@@ -59,9 +52,7 @@ public:
     void txtTerm_KeyPress(int& KeyAscii);
 
     // The time of day that alarm lines carry.
-    void setClock(Clock clock) { sink_->setClock(std::move(clock)); }
-    // The way every other surface commands the amplifier: the window's own rules and effects.
-    app::CommandPath& commands() { return *commands_; }
+    void setClock(app::Monitor::Clock clock) { monitor_.setClock(std::move(clock)); }
     // Restored if minimised, raised and activated: a click on a desktop notification.
     void bringToFront();
 
@@ -69,11 +60,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // Form members.
-    std::string parsestring;      // receive buffer, one byte per character
-    telemetry::PollCycle polling; // poll, interval, pollcurrent
-    QString port;
-
     // Widgets, by their design names.
     QLineEdit* txtForward;
     QLineEdit* txtReflected;
@@ -94,8 +80,6 @@ private:
     QPushButton* Status;
     QPushButton* Reset;
     QPushButton* Exit;
-    app::IntervalTimer* Timer1;
-    std::unique_ptr<seriallink::SerialComponent> MSComm1;
 
     // Menus.
     QMenu* mnuPorts;
@@ -112,12 +96,11 @@ private:
     void bindEvents();
     void followStation();
 
-    app::Station& station_;
+    app::Monitor& monitor_;
+    const app::Station& station_;
     std::unique_ptr<app::MessageBox> boxes_;
-    std::unique_ptr<app::CommandPath> commands_;
-    std::unique_ptr<WindowSink> sink_;
+    std::unique_ptr<WindowView> view_;
     QString lossBox_;     // what the box that says the port was lost says
-    bool inTick_ = false; // a tick waiting on the over-power warning
     bool closed_ = false; // closed through the window: the release saves the position again
     bool ended_ = false;  // ended through Exit: nothing more is saved
 };

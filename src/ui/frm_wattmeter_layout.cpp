@@ -126,9 +126,6 @@ void frmWattmeter::createWidgets() {
     setColor(txtAlarms, QPalette::Base, kRed);
     setColor(txtAlarms, QPalette::Text, kWhite);
 
-    Timer1 = new app::IntervalTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-
     Current = button(client, "Current", "&Current", 1080);
     Status = button(client, "Status", "&Status", 2040);
 
@@ -140,7 +137,6 @@ void frmWattmeter::createWidgets() {
 
     Reset = button(client, "Reset", "&Reset", 3000);
     prgBar1 = bar(client, "prgBar1", "Forward Power", 1560);
-    MSComm1->setObjectName(QStringLiteral("MSComm1"));
     Exit = button(client, "Exit", "E&xit", 3960);
 
     txtVSWR = readingField(client, "txtVSWR", "VSWR", 1440, 840, 975);

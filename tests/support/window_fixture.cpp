@@ -16,6 +16,7 @@ QList<int> checkedPorts(const QObject& window) {
 
 LiveWindow::~LiveWindow() {
     window.reset();
+    monitor.reset();
     if (simulator.state() != QProcess::NotRunning) {
         simulator.terminate();
         simulator.waitForFinished(3000);

@@ -2,7 +2,9 @@
 // message boxes, on a recording serial component or on the real one (LiveWindow).
 #pragma once
 
+#include "app/interval_timer.h"
 #include "app/message_box.h"
+#include "app/monitor.h"
 #include "app/station.h"
 #include "link/qt_serial_component.h"
 #include "temp_settings.h"
@@ -114,13 +116,17 @@ QList<int> checkedPorts(const QObject& window);
 template <typename Serial> struct Window {
     TempSettings settings;
     app::Station station;
-    Serial* serial = new Serial; // the window's own
+    Serial* serial = new Serial; // the engine's own
     RecordingMessageBox* boxes = new RecordingMessageBox;
+    std::unique_ptr<app::Monitor> monitor{
+        new app::Monitor(std::unique_ptr<seriallink::SerialComponent>(serial), station)};
     std::unique_ptr<ui::frmWattmeter> window{
-        new ui::frmWattmeter(std::unique_ptr<seriallink::SerialComponent>(serial), station,
-                             std::unique_ptr<app::MessageBox>(boxes))};
+        new ui::frmWattmeter(*monitor, std::unique_ptr<app::MessageBox>(boxes))};
 
+    // A widget or menu item of the window, or the engine's Timer1.
     template <typename T = QWidget> T& part(const char* name) const {
+        if (T* found = monitor->findChild<T*>(QString::fromLatin1(name)))
+            return *found;
         return ::part<T>(*window, name);
     }
 };
