@@ -424,6 +424,10 @@ void tst_dashboard::browserAndPrometheusOnTheSimulator() {
     // The adapter pulled and put back: the port comes back on the page as in the window.
     live.tellSimulator("vanish");
     QTRY_COMPARE(browser.text("port"), "COM1 closed");
+    // The readings are stale for it, and say why.
+    QTRY_COMPARE(browser.text("silence"), "COM1 closed");
+    QCOMPARE(browser.text("live"), "Stale");
+    QCOMPARE(browser.evaluate("document.getElementById('readings-card').dataset.stale"), "true");
     live.tellSimulator("return");
     QTRY_COMPARE(browser.text("port"), "COM1 open");
     // Silent: the readings look stale and the chart breaks; over the scale, the bar is full.

@@ -1,5 +1,6 @@
 // The amplifier simulator program, and the real window and serial port against it: what an
-// operator sees from start-up, polling, a band switch and over-power.
+// operator sees from start-up, polling, a band switch and over-power, a silence and the
+// amplifier answering again, and the box that says the port was lost.
 #include "support/window_fixture.h"
 #include "ui/lamp.h"
 #include "ui/log_pane.h"
@@ -27,6 +28,8 @@ class tst_simulator : public QObject {
 private slots:
     void existingLink();
     void startupPollingAndBands();
+    void silenceAndLossInTheWindow();
+    void portBackBeforeItsBoxShowsNoBox();
 };
 
 void tst_simulator::existingLink() {
@@ -76,6 +79,44 @@ void tst_simulator::startupPollingAndBands() {
     live.simulator.terminate();
     QVERIFY(live.simulator.waitForFinished(3000) && live.simulator.exitCode() == 0);
     QVERIFY(!QFileInfo(link).isSymLink());
+}
+
+void tst_simulator::silenceAndLossInTheWindow() {
+    LiveWindow live;
+    live.station.setSilenceAfter(std::chrono::milliseconds(1000));
+    QVERIFY(live.loadWithSimulator());
+    live.part<QAction>("mnuPoll1").trigger();
+    live.tellSimulator("mute");
+    QTRY_VERIFY_WITH_TIMEOUT(alarms(live).contains(" - NO REPLY FROM AMPLIFIER\r\n"), 5000);
+    QTest::qWait(1500); // more polls go unanswered, and the pane says it no more than once
+    live.tellSimulator("unmute");
+    QTRY_VERIFY_WITH_TIMEOUT(alarms(live).endsWith(" - AMPLIFIER ANSWERS AGAIN\r\n"), 5000);
+    QCOMPARE(alarms(live).count(" - NO REPLY FROM AMPLIFIER"), 1);
+    QVERIFY(live.station.alarms().empty() ||
+            live.station.alarms().back().text != "AMPLIFIER ANSWERS AGAIN"); // no alarm
+
+    // The port is back while the box that says it was lost still waits: the box closes itself.
+    live.boxes->onShow = [&] {
+        live.tellSimulator("return");
+        QTRY_VERIFY(live.serial->portOpen());
+    };
+    live.tellSimulator("vanish");
+    QTRY_COMPARE(live.boxes->shown.size(), 1);
+    QVERIFY(live.boxes->shown[0].prompt.endsWith(") was lost: the device went away or was "
+                                                 "unplugged.\nCOM1 reopens by itself once the "
+                                                 "device is back."));
+    QCOMPARE(live.boxes->closed, QStringList{live.boxes->shown[0].prompt});
+}
+
+void tst_simulator::portBackBeforeItsBoxShowsNoBox() {
+    WindowFixture f;
+    f.window->mnuPortsCom_Click(2);
+    f.serial->setOpen(false);
+    emit f.serial->deviceLost("gone"); // its box is shown on the next turn
+    f.serial->setOpen(true);
+    emit f.serial->reopened();
+    QCoreApplication::processEvents();
+    QVERIFY(f.boxes->shown.isEmpty());
 }
 
 QTEST_MAIN(tst_simulator)

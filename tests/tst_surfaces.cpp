@@ -1,14 +1,20 @@
-// Every surface follows the station, so each port transition reaches all of them alike: the
-// journal, the notifications, the dashboard's state and its metrics.
+// Every surface follows the station, which hears the line through the engine, with no window:
+// port transitions, silence, live or stale readings with the reason, over-power while a box
+// waits (a test view holds it open as a modal box would), and reading lines that never mix
+// replies. The surfaces are the journal, the notifications, the dashboard's state and metrics,
+// and what the MQTT bridge publishes.
 #include "app/journal.h"
 #include "app/notifier.h"
+#include "app/station_json.h"
 #include "dashboard/station_view.h"
-#include "support/window_fixture.h"
+#include "mqtt/bridge.h"
+#include "support/broker.h"
+#include "support/engine_fixture.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLineEdit>
-#include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <optional>
@@ -22,7 +28,7 @@ protected:
     void show(const QString& body, Urgency) override { shown << body.section(" - ", 1); }
 };
 
-// The surfaces, following one window's station.
+// The surfaces, following one station.
 struct Surfaces {
     QTemporaryDir folder;
     std::unique_ptr<app::Journal> journal;
@@ -44,25 +50,56 @@ struct Surfaces {
                 lines << line.mid(25);
         return lines;
     }
-    QString lastPortLine() { return journalLines().filter(QRegularExpression("^port,")).last(); }
+    QString last(const char* kind) {
+        const QStringList lines = journalLines().filter(QRegularExpression(QString("^") + kind));
+        return lines.isEmpty() ? QString() : lines.last();
+    }
+    QJsonObject state() { return QJsonDocument::fromJson(view.stateJson()).object(); }
 };
+
+// Home Assistant's availability of a numeric sensor against the state, with the program online:
+// "{{ 'online' if value_json.KEY else 'offline' }}", rendered.
+QString availability(const QJsonObject& state) {
+    for (const auto& [topic, payload] : mqtt::Bridge::discovery("n1", false)) {
+        if (!topic.endsWith("/forward_power/config"))
+            continue;
+        const QJsonObject config = QJsonDocument::fromJson(payload).object();
+        if (config["availability_mode"] != "all")
+            return "not all";
+        const QRegularExpression form(R"(^\{\{ '(\w+)' if value_json\.(\w+) else '(\w+)' \}\}$)");
+        const auto match = form.match(config["availability"][1]["value_template"].toString());
+        if (!match.hasMatch())
+            return "no template";
+        const QJsonValue value = state[match.captured(2)];
+        return match.captured(value.isBool() ? (value.toBool() ? 1 : 3) : 3);
+    }
+    return "no sensor";
+}
 
 } // namespace
 
 class tst_surfaces : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { QVERIFY(broker_.start()); }
     void portTransitions_data();
     void portTransitions();
-    void portBackBeforeItsBoxShowsNoBox();
     void whatStartsTheSilenceClock_data();
     void whatStartsTheSilenceClock();
     void silenceReachesEverySurface();
+    void staleReasons_data();
+    void staleReasons();
+    void overPowerReachesEverySurfaceWhileTheBoxWaits();
+    void withoutAViewTheWarningWaitsForDismissal();
+    void readingLinesNeverMixReplies();
     void journalThatCannotWrite();
+
+private:
+    Broker broker_;
 };
 
 void tst_surfaces::portTransitions_data() {
-    QTest::addColumn<QString>("journal"); // the last line, without its time; a prefix for a loss
+    QTest::addColumn<QString>("journal"); // the last port line; a prefix for a loss
     QTest::addColumn<QString>("notified");
     QTest::addColumn<QString>("port");
     QTest::addColumn<bool>("open");
@@ -77,7 +114,7 @@ void tst_surfaces::portTransitions_data() {
     row("not reopened", "COM2", false, "port,COM2,not reopened,not a tty",
         "COM2 cannot be reopened");
     row("lost", "COM1", false, "port,COM1,lost,COM1 (/dev/pts/", "COM1 was lost");
-    row("reopened", "COM1", true, "port,COM1,reopened", "COM1 is back");
+    row("reopened", "COM1", true, "port,COM1,reopened", "COM1 was lost|COM1 is back");
 }
 
 void tst_surfaces::portTransitions() {
@@ -87,54 +124,35 @@ void tst_surfaces::portTransitions() {
     QFETCH(bool, open);
     const QString row = QTest::currentDataTag();
     std::unique_ptr<Surfaces> surfaces;
-    std::optional<WindowFixture> fixture;
-    std::optional<LiveWindow> simulated; // the simulator pulls and returns its device
+    std::optional<Engine<FakeSerial>> fixture;
+    std::optional<LiveEngine> simulated; // the simulator pulls and returns its device
     if (row == "lost" || row == "reopened") {
-        LiveWindow& live = simulated.emplace();
+        LiveEngine& live = simulated.emplace();
         surfaces = std::make_unique<Surfaces>(live.station);
         QVERIFY(live.loadWithSimulator());
-        // The port is back while its box still waits for the operator: the box closes itself.
-        if (row == "reopened")
-            live.boxes->onShow = [&] {
-                live.tellSimulator("return");
-                QTRY_VERIFY(live.serial->portOpen());
-            };
         live.tellSimulator("vanish");
-        QTRY_COMPARE(live.boxes->shown.size(), 1);
-        QVERIFY(live.boxes->shown[0].prompt.endsWith(") was lost: the device went away or was "
-                                                     "unplugged.\nCOM1 reopens by itself once the "
-                                                     "device is back."));
-        QCOMPARE(live.boxes->closed,
-                 row == "reopened" ? QStringList{live.boxes->shown[0].prompt} : QStringList{});
+        QTRY_VERIFY(!live.serial->portOpen());
+        if (row == "reopened") {
+            live.tellSimulator("return");
+            QTRY_VERIFY(live.serial->portOpen());
+        }
     } else {
-        WindowFixture& f = fixture.emplace();
+        Engine<FakeSerial>& f = fixture.emplace();
         surfaces = std::make_unique<Surfaces>(f.station);
         f.serial->refusedPorts = {3};
-        f.window->mnuPortsCom_Click(row == "failed" ? 3 : 2);
+        (void)f.monitor->choosePort(row == "failed" ? 3 : 2);
         if (row == "closed")
-            f.window->Exit_Click();
+            f.monitor->closePort();
         if (row == "not reopened")
             emit f.serial->reopenFailed("not a tty");
     }
-    QVERIFY2(surfaces->lastPortLine().startsWith(journal), qPrintable(surfaces->lastPortLine()));
-    QCOMPARE(surfaces->notifier.shown.join('|'),
-             row == "reopened" ? "COM1 was lost|" + notified : notified);
-    const QJsonObject state = QJsonDocument::fromJson(surfaces->view.stateJson()).object();
+    QVERIFY2(surfaces->last("port,").startsWith(journal), qPrintable(surfaces->last("port,")));
+    QCOMPARE(surfaces->notifier.shown.join('|'), notified);
+    const QJsonObject state = surfaces->state();
     QCOMPARE(state["port"].toString(), port);
     QCOMPARE(state["port_open"].toBool(), open);
     const QString up = QString("wattmeter_port_up{port=\"%1\"} %2\n").arg(port).arg(int(open));
     QVERIFY2(surfaces->view.metrics().contains(up.toUtf8()), qPrintable(up));
-}
-
-void tst_surfaces::portBackBeforeItsBoxShowsNoBox() {
-    WindowFixture f;
-    f.window->mnuPortsCom_Click(2);
-    f.serial->setOpen(false);
-    emit f.serial->deviceLost("gone"); // its box is shown on the next turn
-    f.serial->setOpen(true);
-    emit f.serial->reopened();
-    QCoreApplication::processEvents();
-    QVERIFY(f.boxes->shown.isEmpty());
 }
 
 void tst_surfaces::whatStartsTheSilenceClock_data() {
@@ -150,25 +168,24 @@ void tst_surfaces::whatStartsTheSilenceClock_data() {
 void tst_surfaces::whatStartsTheSilenceClock() {
     QFETCH(QString, asked);
     QFETCH(bool, silent);
-    WindowFixture f;
+    Engine<FakeSerial> f;
     f.station.setSilenceAfter(std::chrono::milliseconds(50));
     f.settings.set("port", "1");
     f.serial->refusedPorts = {asked == "closed" ? 1 : 0};
     if (asked == "start" || asked == "closed")
-        f.window->Form_Load();
+        f.monitor->loadStoredPort();
     else
-        f.window->mnuPortsCom_Click(1);
+        (void)f.monitor->choosePort(1);
+    app::CommandPath& commands = f.monitor->commands();
     if (asked == "poll") {
-        f.window->mnuPoll1_Click();
-        f.window->Timer1_Timer();
-        f.window->Timer1_Timer();
+        commands.run(app::Command::PollOn, app::Origin::Button);
+        f.monitor->Timer1_Timer();
+        f.monitor->Timer1_Timer();
     }
     if (asked == "button" || asked == "closed")
-        f.window->Status_Click();
-    if (asked == "key") {
-        int key = 'S';
-        f.window->txtTerm_KeyPress(key);
-    }
+        commands.run(app::Command::Status, app::Origin::Button);
+    if (asked == "key")
+        (void)commands.send("S", app::Origin::Key);
     QVERIFY(!f.serial->written().isEmpty() || asked == "closed");
     QTest::qWait(200); // four times the silence's limit: long enough to fall silent, if at all
     QCOMPARE(f.station.replies().state == app::Amplifier::Silent, silent);
@@ -181,46 +198,167 @@ void tst_surfaces::whatStartsTheSilenceClock() {
 void tst_surfaces::silenceReachesEverySurface() {
     // The amplifier stops answering while polling goes on, with the line still there; then it
     // answers again.
-    LiveWindow live;
+    LiveEngine live;
     Surfaces surfaces(live.station);
     live.station.setSilenceAfter(std::chrono::milliseconds(1000));
     QVERIFY(live.loadWithSimulator());
-    live.part<QAction>("mnuPoll1").trigger();
-    auto& forward = live.part<QLineEdit>("txtForward");
-    QTRY_VERIFY_WITH_TIMEOUT(!forward.text().isEmpty(), 5000);
-    const auto state = [&] { return QJsonDocument::fromJson(surfaces.view.stateJson()); };
+    live.monitor->commands().run(app::Command::PollOn, app::Origin::Button);
+    QTRY_VERIFY_WITH_TIMEOUT(surfaces.state()["readings_live"].toBool(), 5000);
     live.tellSimulator("mute");
-    QTRY_COMPARE_WITH_TIMEOUT(state()["amplifier"].toString(), "silent", 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(surfaces.state()["amplifier"].toString(), "silent", 5000);
     QVERIFY(surfaces.journalLines().contains("amplifier,silent"));
     QVERIFY(surfaces.view.metrics().contains("wattmeter_amplifier_answering 0\n"));
     QCOMPARE(surfaces.notifier.shown.last(), "COM1: no reply from the amplifier");
-    QTest::qWait(1500); // more polls go unanswered, and the pane says it no more than once
-    const QString pane = live.part<QPlainTextEdit>("txtAlarms").toPlainText();
-    QCOMPARE(pane.count(" - NO REPLY FROM AMPLIFIER"), 1);
 
-    forward.clear();
     live.tellSimulator("unmute");
-    QTRY_VERIFY_WITH_TIMEOUT(!forward.text().isEmpty(), 5000);
-    QCOMPARE(state()["amplifier"].toString(), "answering");
+    QTRY_VERIFY_WITH_TIMEOUT(surfaces.state()["readings_live"].toBool(), 5000);
+    QCOMPARE(surfaces.state()["amplifier"].toString(), "answering");
     QVERIFY(surfaces.view.metrics().contains("wattmeter_amplifier_answering 1\n"));
     QCOMPARE(surfaces.journalLines().filter("amplifier,").join('|'),
              "amplifier,silent|amplifier,answering");
     QCOMPARE(surfaces.notifier.shown.last(), "COM1: the amplifier answers again");
 }
 
+void tst_surfaces::staleReasons_data() {
+    QTest::addColumn<QString>("reason"); // null while live
+    for (const char* reason : app::kStaleReasons)
+        QTest::newRow(reason) << QString(reason);
+    QTest::newRow("live") << QString();
+}
+
+void tst_surfaces::staleReasons() {
+    QFETCH(QString, reason);
+    Engine<FakeSerial> f;
+    Surfaces surfaces(f.station);
+    f.station.setSilenceAfter(std::chrono::milliseconds(50));
+    f.station.setStaleAfter(std::chrono::milliseconds(300));
+    const auto says = [&] {
+        const QJsonObject state = surfaces.state();
+        QCOMPARE(state["readings_live"].toBool(), reason.isNull());
+        QCOMPARE(state["readings_stale_because"].toString(), reason);
+        QCOMPARE(app::stateJson(f.station)["readings_live"], state["readings_live"]); // MQTT's
+        QCOMPARE(availability(state), reason.isNull() ? "online" : "offline");
+        const QString live = QString("wattmeter_readings_live %1\n").arg(int(reason.isNull()));
+        QVERIFY2(surfaces.view.metrics().contains(live.toUtf8()), qPrintable(live));
+        QCOMPARE(surfaces.last("live,"), reason.isNull() ? "live,yes" : "live,no," + reason);
+    };
+    (void)f.monitor->choosePort(1);
+    if (reason == "port closed")
+        f.monitor->closePort();
+    if (reason == "amplifier silent")
+        f.monitor->commands().run(app::Command::Status, app::Origin::Button);
+    if (reason == "over-power warning") { // behind the box, the reading ages
+        BoxView box(*f.monitor);
+        bool checked = false;
+        box.onBox = [&] {
+            QTRY_COMPARE(surfaces.state()["readings_stale_because"].toString(), reason);
+            says();
+            checked = true;
+            box.answer();
+        };
+        f.receiveAndTick("FWD: 850 \rPWR FWD ABOVE 1100\r");
+        QVERIFY(checked);
+        return;
+    }
+    if (reason == "no recent reading" || reason.isNull())
+        f.receiveAndTick("FWD: 850 ");
+    QTRY_COMPARE(surfaces.state()["readings_stale_because"].toString(), reason);
+    says();
+}
+
+void tst_surfaces::overPowerReachesEverySurfaceWhileTheBoxWaits() {
+    // The box is left open: what the amplifier says meanwhile reaches every surface once the
+    // line goes quiet, with the time of the scan that found it; the view shows it after OK.
+    Engine<FakeSerial> f;
+    Surfaces surfaces(f.station);
+    surfaces.notifier.setInterval(std::chrono::milliseconds(3000));
+    BoxView box(*f.monitor);
+    QTime now(16, 7, 51);
+    f.monitor->setClock([&now] { return now; });
+    qputenv("WATTMETER_MQTT_PASSWORD", "secret");
+    QString error;
+    Subscriber alarms(broker_);
+    const auto bridge = mqtt::Bridge::start({broker_.url(), {}, {}, "n1", false}, f.station,
+                                            f.monitor->commands(), error);
+    QVERIFY2(bridge, qPrintable(error));
+    (void)f.monitor->choosePort(1); // the tick now comes 500 ms after the line goes quiet
+    const auto everywhere = [&](const char* alarm, int count) {
+        QTRY_COMPARE_WITH_TIMEOUT(surfaces.journalLines().filter(alarm).size(), count, 2000);
+        const QJsonArray listed = surfaces.state()["alarms"].toArray();
+        QCOMPARE(listed.last()["text"].toString(), alarm);
+        const QString counted = QString("wattmeter_alarms_total{alarm=\"%1\"} %2\n").arg(alarm);
+        QVERIFY(surfaces.view.metrics().contains(counted.arg(count).toUtf8()));
+        QVERIFY(alarms.saw(QString("wattmeter/n1/alarm {\"text\":\"%1\"").arg(alarm).toUtf8()));
+    };
+    box.onBox = [&] {
+        box.onBox = [&box] { box.answer(); }; // the second box
+        everywhere("PWR FWD ABOVE 1100", 1);
+        QCOMPARE(surfaces.state()["over_power_warning_open_since"].toString().isEmpty(), false);
+        now = now.addSecs(10);
+        f.serial->receive("HIGH VSWR\r");
+        everywhere("HIGH VSWR", 1);
+        now = now.addSecs(5);
+        f.serial->receive("PWR FWD ABOVE 1100\r");
+        everywhere("PWR FWD ABOVE 1100", 2);
+        QCOMPARE(box.shown, QStringList{app::kOverPowerWarning});
+        now = now.addSecs(30);
+        box.answer();
+    };
+    f.serial->receive("PWR FWD ABOVE 1100\r");
+    const QString warning = app::kOverPowerWarning;
+    QTRY_COMPARE(box.shown,
+                 (QStringList{warning, "16:07:51 PWR FWD ABOVE 1100", "16:08:01 HIGH VSWR", warning,
+                              "16:08:06 PWR FWD ABOVE 1100"}));
+    QVERIFY(!f.station.overPowerWarning().open); // both boxes answered
+    QTRY_COMPARE_WITH_TIMEOUT(
+        surfaces.notifier.shown,
+        (QStringList{"PWR FWD ABOVE 1100", "HIGH VSWR", "PWR FWD ABOVE 1100 (1 more)"}), 5000);
+}
+
+void tst_surfaces::withoutAViewTheWarningWaitsForDismissal() {
+    Engine<FakeSerial> f;
+    (void)f.monitor->choosePort(1);
+    app::CommandPath& commands = f.monitor->commands();
+    commands.run(app::Command::PollOn, app::Origin::Button);
+    f.receiveAndTick("PWR FWD ABOVE 1100\r");
+    QVERIFY(f.station.overPowerWarning().open && !f.station.overPowerWarning().holdsPolls);
+    f.receiveAndTick("FWD: 1200 ");
+    QCOMPARE(f.serial->written(), "POWER\r"); // polls go on
+    QCOMPARE(f.station.readings().latest[0].text, "1200");
+    QVERIFY(commands.runRemote("DISMISS WARNING"));
+    QVERIFY(!f.station.overPowerWarning().open);
+    QCOMPARE(commands.runRemote("DISMISS WARNING").refusal, app::Refusal::NoWarningOpen);
+}
+
+void tst_surfaces::readingLinesNeverMixReplies() {
+    // Currents, then RESET, then the powers after it: each line holds its own scan's fields.
+    Engine<FakeSerial> f;
+    Surfaces surfaces(f.station);
+    (void)f.monitor->choosePort(1);
+    f.receiveAndTick("CURRENT:  11.46  11.36  11.26  11.54  45.62  \r");
+    f.monitor->commands().run(app::Command::Reset, app::Origin::Button);
+    f.receiveAndTick("ZRT-2730 POWER AMP\rFWD: 0 REV: 0\rVSWR: 1.0:1\r");
+    QCOMPARE(surfaces.journalLines().filter("reading,"),
+             (QStringList{"reading,,,,11.46,11.36,11.26,11.54,45.62", "reading,0,0,1.0,,,,,"}));
+    const QJsonObject state = surfaces.state();
+    QVERIFY(state["powers_time"].toString() >= state["currents_time"].toString());
+    QCOMPARE(state["time"], state["powers_time"]);
+    QCOMPARE(state["total_a"].toDouble(), 45.62);
+}
+
 void tst_surfaces::journalThatCannotWrite() {
-    WindowFixture f;
+    Engine<FakeSerial> f;
     Surfaces surfaces(f.station);
     const auto full = app::Journal::open("/dev/full", nullptr);
     full->follow(f.station);
-    f.window->mnuPortsCom_Click(1); // a line to write
-    const QJsonObject state = QJsonDocument::fromJson(surfaces.view.stateJson()).object();
+    (void)f.monitor->choosePort(1); // a line to write, and the readings' state
+    const QJsonObject state = surfaces.state();
     QCOMPARE(state["journal"].toString(), "failing");
-    QCOMPARE(state["journal_lines_waiting"].toInt(), 2); // the port opened, the readings stale
+    QCOMPARE(state["journal_lines_waiting"].toInt(), 2);
     QVERIFY(surfaces.view.metrics().contains("wattmeter_journal_failing 1\n"));
     QCOMPARE(surfaces.notifier.shown,
              QStringList{"full cannot be written: No space left on device"});
 }
 
-QTEST_MAIN(tst_surfaces)
+QTEST_GUILESS_MAIN(tst_surfaces)
 #include "tst_surfaces.moc"

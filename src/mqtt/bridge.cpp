@@ -157,11 +157,12 @@ void Bridge::publishState() {
     stateEvery_.start(); // a minute from the last one
 }
 
-void Bridge::publishDiscovery() {
-    const QString id = QStringLiteral("wattmeter_") + settings_.node;
-    const QString base = QString::fromUtf8(topic(settings_.node, ""));
+QList<std::pair<QByteArray, QByteArray>> Bridge::discovery(const QString& node, bool control) {
+    QList<std::pair<QByteArray, QByteArray>> messages;
+    const QString id = QStringLiteral("wattmeter_") + node;
+    const QString base = QString::fromUtf8(topic(node, ""));
     const QJsonObject device{{"identifiers", QJsonArray{id}},
-                             {"name", QStringLiteral("Amplifier on %1").arg(settings_.node)},
+                             {"name", QStringLiteral("Amplifier on %1").arg(node)},
                              {"manufacturer", "Vorlan"},
                              {"model", "Wattmeter"},
                              {"sw_version", WATTMETER_VERSION}};
@@ -171,7 +172,7 @@ void Bridge::publishDiscovery() {
         const QByteArray where =
             QByteArray("homeassistant/") + component + '/' + id.toUtf8() + '/' + object + "/config";
         if (!wanted) { // a run without control leaves no dead buttons behind
-            client_->publishLatest(where, {}, true);
+            messages.append({where, {}});
             return;
         }
         config["unique_id"] = id + '_' + object;
@@ -179,7 +180,7 @@ void Bridge::publishDiscovery() {
             config["availability_topic"] = base + "availability";
         config["device"] = device;
         config["origin"] = origin;
-        client_->publishLatest(where, json(config), true);
+        messages.append({where, json(config)});
     };
     for (const Entity& e : kReadings) {
         QJsonObject config{{"name", e.name},
@@ -213,7 +214,7 @@ void Bridge::publishDiscovery() {
     for (const Entity& e : kButtons)
         publish(e.component, e.object,
                 {{"name", e.name}, {"command_topic", base + "command"}, {"payload_press", e.value}},
-                settings_.control);
+                control);
     for (const Switch& s : kSwitches)
         publish(
             "switch", s.object,
@@ -226,7 +227,13 @@ void Bridge::publishDiscovery() {
               QStringLiteral("{{ '%1' if value_json.%2 else '%3' }}").arg(s.on, s.field, s.off)},
              {"state_on", s.on},
              {"state_off", s.off}},
-            settings_.control);
+            control);
+    return messages;
+}
+
+void Bridge::publishDiscovery() {
+    for (const auto& [where, payload] : discovery(settings_.node, settings_.control))
+        client_->publishLatest(where, payload, true);
 }
 
 void Bridge::received(const QByteArray& where, const QByteArray& payload, bool retained) {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -56,6 +57,9 @@ public:
     // The topics of this node.
     static QByteArray topic(const QString& node, const char* leaf);
     QByteArray availabilityTopic() const { return topic(settings_.node, "availability"); }
+    // Home Assistant's discovery of this node's device: topic and payload (empty: none, which
+    // removes an entity a run with control left behind).
+    static QList<std::pair<QByteArray, QByteArray>> discovery(const QString& node, bool control);
     // "offline" on the availability topic, acknowledged or given up within a second.
     void stop();
 

@@ -17,10 +17,7 @@ QList<int> checkedPorts(const QObject& window) {
 LiveWindow::~LiveWindow() {
     window.reset();
     monitor.reset();
-    if (simulator.state() != QProcess::NotRunning) {
-        simulator.terminate();
-        simulator.waitForFinished(3000);
-    }
+    stopSimulator(simulator);
 }
 
 bool LiveWindow::load(Pty& pty, int port) {
@@ -32,14 +29,8 @@ bool LiveWindow::load(Pty& pty, int port) {
 }
 
 bool LiveWindow::loadWithSimulator(const QStringList& options) {
-    simulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    simulator.start(QStringLiteral(WATTMETER_SIM_PATH),
-                    QStringList{"--com", "1", "--quiet"} + options);
-    // The simulator links its pseudo-terminal as COM1 once it is ready to answer.
-    const QString link = settings.portsFolder() + QStringLiteral("/com1");
-    if (!QTest::qWaitFor([&] { return QFileInfo(link).isSymLink(); }, 10000))
+    if (!startSimulator(simulator, settings, options))
         return false;
-    settings.set("port", "1");
     window->Form_Load();
     return boxes->shown.isEmpty();
 }

@@ -83,21 +83,42 @@
     if (alarms.length > kept && atBottom) ol.scrollTop = ol.scrollHeight;
   }
 
-  // Readings are drawn as stale while the amplifier is silent and while this page has lost its
-  // connection: plausible numbers that may be minutes old must never look live.
+  // Readings are drawn as stale whenever the station says they are not live, and while this page
+  // has lost its connection: plausible numbers that may be minutes old must never look live.
   let current = {}, socketUp = false;
+  const ago = (iso) => {
+    const t = parseTime(iso);
+    return t === null ? null : Math.max(0, Math.round((Date.now() - t) / 1000));
+  };
+  // Why the readings are stale, in words; null while they are live.
+  function staleWords(state) {
+    if (state.readings_live !== false) return null;
+    switch (state.readings_stale_because) {
+      case 'port closed': return typeof state.port === 'string' ? `${state.port} closed` : 'No port open';
+      case 'amplifier silent': {
+        const s = ago(state.last_reply);
+        return s === null ? 'No reply from the amplifier' : `No reply for ${s} s`;
+      }
+      case 'amplifier not asked': return 'Amplifier not asked yet';
+      case 'over-power warning':
+        return `Paused: over-power warning open since ${clock(parseTime(state.over_power_warning_open_since))}`;
+      default: {
+        const s = ago(state.time);
+        return s === null ? 'No reading yet' : `No reading for ${s} s`;
+      }
+    }
+  }
   function showFreshness() {
-    const silent = current.amplifier === 'silent';
-    const stale = silent || !socketUp;
-    $('readings-card').dataset.stale = String(stale);
-    const last = parseTime(current.last_reply);
-    $('silence').hidden = !silent;
-    if (silent) $('silence').textContent = last === null ? 'No reply from the amplifier'
-      : `No reply for ${Math.max(0, Math.round((Date.now() - last) / 1000))} s`;
-    if (socketUp) setLive(silent ? 'silent' : 'live', silent ? 'Silent' : 'Live');
+    const words = staleWords(current);
+    const silent = current.readings_stale_because === 'amplifier silent';
+    $('readings-card').dataset.stale = String(words !== null || !socketUp);
+    $('silence').hidden = words === null;
+    if (words !== null) $('silence').textContent = words;
+    if (socketUp) setLive(words === null ? 'live' : silent ? 'silent' : 'stale',
+                          words === null ? 'Live' : silent ? 'Silent' : 'Stale');
     const since = parseTime(current.over_power_warning_open_since);
     $('warning').hidden = since === null;
-    if (since !== null) $('warning').textContent = `Over-power warning waiting at the window since ${clock(since)}: readings resume when it is dismissed`;
+    if (since !== null) $('warning').textContent = `Over-power warning open since ${clock(since)}: dismiss it at the window, or with DISMISS WARNING`;
     const failing = current.journal === 'failing';
     $('journal').hidden = !failing;
     if (failing) $('journal').textContent = `Journal cannot be written: ${num(current.journal_lines_waiting) ?? 0} lines waiting, ${num(current.journal_lines_lost) ?? 0} lost`;

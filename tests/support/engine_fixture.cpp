@@ -1,0 +1,60 @@
+#include "engine_fixture.h"
+
+#include <QFileInfo>
+#include <QTest>
+
+void BoxView::show(std::deque<app::Finding>& found) {
+    while (!found.empty()) {
+        const app::Finding finding = std::move(found.front());
+        found.pop_front();
+        switch (finding.kind) {
+        case app::Finding::Readings:
+            shown << "readings";
+            break;
+        case app::Finding::Band:
+            shown << QString("band %1").arg(finding.high ? "high" : "low");
+            break;
+        case app::Finding::OverPower:
+            MsgBox(QString::fromLatin1(app::kOverPowerWarning), app::vbExclamation, {});
+            monitor_.acknowledgeWarning();
+            [[fallthrough]];
+        case app::Finding::Alarm:
+            shown << finding.alarm.time + " " + finding.alarm.text;
+            break;
+        }
+    }
+}
+
+int BoxView::MsgBox(const QString& prompt, int, const QString&) {
+    shown << prompt;
+    if (prompt == QLatin1String(app::kOverPowerWarning)) {
+        if (onBox)
+            QMetaObject::invokeMethod(&loop_, onBox, Qt::QueuedConnection);
+        loop_.exec();
+    }
+    return app::vbOK;
+}
+
+bool startSimulator(QProcess& simulator, TempSettings& settings, const QStringList& options) {
+    simulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    simulator.start(QStringLiteral(WATTMETER_SIM_PATH),
+                    QStringList{"--com", "1", "--quiet"} + options);
+    // The simulator links its pseudo-terminal as COM1 once it is ready to answer.
+    const QString link = settings.portsFolder() + QStringLiteral("/com1");
+    if (!QTest::qWaitFor([&] { return QFileInfo(link).isSymLink(); }, 10000))
+        return false;
+    settings.set("port", "1");
+    return true;
+}
+
+void stopSimulator(QProcess& simulator) {
+    if (simulator.state() != QProcess::NotRunning) {
+        simulator.terminate();
+        simulator.waitForFinished(3000);
+    }
+}
+
+LiveEngine::~LiveEngine() {
+    monitor.reset();
+    stopSimulator(simulator);
+}
