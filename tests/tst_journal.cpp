@@ -61,6 +61,11 @@ void tst_journal::whatTheProgramDidIsJournaled() {
         "HIGH BAND SELECTED\rFWD: 850 REV: 12\rVSWR: 1.3:1\rHIGH VSWR\rLOW BAND SELECTED\r");
     f.part<QAction>("mnuPoll1").trigger();
     f.window->Timer1_Timer();
+    // Each reading line holds what its own scan found: the currents, then after RESET the
+    // powers, never both.
+    f.receiveAndTick("CURRENT:  11.46  11.36  11.26  11.54  45.62  \r");
+    f.window->Reset_Click();
+    f.receiveAndTick("FWD: 0 REV: 0\r");
     f.serial->refusedPorts = {3};
     f.window->mnuPortsCom_Click(3); // each port transition is tst_surfaces'
     for (const char* remote : {"RESET", "FOO"})
@@ -69,13 +74,14 @@ void tst_journal::whatTheProgramDidIsJournaled() {
              (QStringList{"port,COM2,opened", "live,no,amplifier not asked", "sent,RESET\\r",
                           "live,no,no recent reading", "band,high", "reading,850,12,1.3,,,,,",
                           "live,yes", "alarm,HIGH VSWR", "band,low", "sent,POWER\\r",
-                          "port,COM2,closed", "live,no,port closed",
+                          "reading,,,,11.46,11.36,11.26,11.54,45.62", "sent,RESET\\r",
+                          "reading,0,0,,,,,,", "sent,POWER\\r", "port,COM2,closed", "live,no,port closed",
                           "port,COM3,failed,COM3 could not be opened: No such file or directory",
                           "remote,RESET,refused,no port", "remote,FOO,refused,unknown command"}));
     // A flood of ticks loses no line; each reading line holds only what its scan found.
     for (int i = 0; i < 500; ++i)
         f.receiveAndTick("CURRENT LIMITER IN EFFECT\rFWD: " + QByteArray::number(i) + " ");
-    QCOMPARE(events(path).size(), 15 + 2 * 500);
+    QCOMPARE(events(path).size(), 19 + 2 * 500);
     QCOMPARE(events(path).last(), "reading,499,,,,,,,");
 }
 
