@@ -103,7 +103,7 @@ void tst_journal::killedProgramLeavesWholeLines() {
 
     QVERIFY(
         start(program, live.settings.folder() + "/no/such/folder/j.csv")->waitForFinished(10000));
-    QCOMPARE(program.exitCode(), 1);
+    QCOMPARE(program.exitCode(), 2);
     QVERIFY(program.readAllStandardError().contains("cannot open the journal"));
 
     start(program, "/dev/full"); // a journal that stops taking lines says so; the program runs on

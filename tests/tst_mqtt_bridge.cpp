@@ -169,7 +169,7 @@ void tst_mqtt_bridge::theProgram() {
     QProcess program;
     qputenv("WATTMETER_MQTT_PASSWORD", "secret"); // the program's environment
     program.start(WATTMETER_PATH, {"--mqtt", "mqtt://u:pw@h", "-platform", "offscreen"});
-    QVERIFY(program.waitForFinished(10000) && program.exitCode() == 1);
+    QVERIFY(program.waitForFinished(10000) && program.exitCode() == 2);
     QVERIFY(program.readAllStandardError().endsWith(
         "\nwattmeter: MQTT: a password does not belong in the URL\n"));
     Subscriber live(broker_);

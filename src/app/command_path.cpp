@@ -72,7 +72,7 @@ CommandPath::Outcome CommandPath::runRemote(const QByteArray& text) {
 
 CommandPath::Outcome CommandPath::carryOut(Command command, Origin from) {
     emit issued(command);
-    const bool chosen = station_.port().chosen != 0;
+    const bool chosen = station_.port().chosen != 0 || station_.port().chosenByPath;
     switch (command) {
     case Command::Power:
         return chosen ? write(telemetry::kPowerCommand, from) : refuse(Refusal::NoPort, from);

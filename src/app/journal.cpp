@@ -1,5 +1,6 @@
 #include "journal.h"
 
+#include "standard_error.h"
 #include "station.h"
 
 #include <QDateTime>
@@ -19,16 +20,15 @@ void reportOnStandardError(JournalFile& file) {
         if (file.failing() == failing)
             return;
         failing = file.failing();
-        const QByteArray path = QFile::encodeName(file.path());
         if (failing)
-            std::fprintf(stderr,
-                         "wattmeter: the journal %s cannot be written: %s; its lines wait in "
-                         "memory\n",
-                         path.constData(), qPrintable(file.reason()));
+            say(Severity::Error,
+                QStringLiteral("the journal %1 cannot be written: %2; its lines wait in memory")
+                    .arg(file.path(), file.reason()));
         else
-            std::fprintf(stderr,
-                         "wattmeter: the journal %s is written again; lines lost meanwhile: %llu\n",
-                         path.constData(), file.lost() - lostBefore);
+            say(Severity::Info,
+                QStringLiteral("the journal %1 is written again; lines lost meanwhile: %2")
+                    .arg(file.path())
+                    .arg(file.lost() - lostBefore));
         lostBefore = file.lost();
     };
     QObject::connect(&file, &JournalFile::changed, &file, report);
@@ -121,8 +121,7 @@ void Journal::follow(Station& station) {
     connect(
         &station, &Station::portChanged, this,
         [this](const PortEvent& event) {
-            QStringList fields{QStringLiteral("COM%1").arg(event.port),
-                               QLatin1String(kPortEvents[event.kind])};
+            QStringList fields{event.name, QLatin1String(kPortEvents[event.kind])};
             if (!event.detail.isEmpty())
                 fields << event.detail;
             write("port", fields);

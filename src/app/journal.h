@@ -45,6 +45,11 @@ public:
     // quote or blanks at its ends is quoted.
     static QString field(const QString& text);
 
+    // After a rotation: the file closed and its path opened again.
+    void reopen() { file_->reopenPath(); }
+    // Every line written and synced, at a clean stop.
+    void flush() { file_->flush(); }
+
 private:
     void write(const char* kind, const QStringList& fields);
     void report(); // the file's state, to the station

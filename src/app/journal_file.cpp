@@ -82,20 +82,37 @@ void JournalFile::setQueueLimit(qsizetype limit) {
     limit_ = limit;
 }
 
-// A file whose folder was removed goes on taking writes that nobody will ever read, so the path
-// is followed instead of the descriptor.
-bool JournalFile::reopen() {
-    struct stat status {};
-    if (fd_ >= 0 && ::fstat(fd_, &status) == 0 && status.st_nlink > 0)
+// A file whose folder was removed goes on taking writes that nobody will ever read, and one
+// renamed by a rotation takes them under its old name, so the path is followed instead of the
+// descriptor: at every write whether the file is still linked, and once a second (lookAtPath)
+// whether the path still names it.
+bool JournalFile::reopen(bool lookAtPath) {
+    struct stat status {
+    }, named{};
+    if (fd_ >= 0 && ::fstat(fd_, &status) == 0 && status.st_nlink > 0 &&
+        (!lookAtPath || (::stat(QFile::encodeName(path_).constData(), &named) == 0 &&
+                         named.st_dev == status.st_dev && named.st_ino == status.st_ino)))
         return true;
-    if (fd_ >= 0)
+    if (fd_ >= 0) {
+        (void)::fdatasync(fd_); // what went to the old file stays there
         ::close(fd_);
+    }
     fd_ = openForAppend(path_);
     return fd_ >= 0 || fail(errno);
 }
 
-bool JournalFile::writeOut() {
-    if (!reopen())
+void JournalFile::reopenPath() {
+    if (fd_ >= 0) {
+        (void)::fdatasync(fd_);
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!failing_)
+        writeOut();
+}
+
+bool JournalFile::writeOut(bool lookAtPath) {
+    if (!reopen(lookAtPath))
         return false;
     while (!waiting_.empty()) {
         if (!writeLine(waiting_.front()))
@@ -152,7 +169,7 @@ bool JournalFile::fail(int error) {
 }
 
 void JournalFile::tick() {
-    if (!writeOut() || !sync() || !failing_)
+    if (!writeOut(true) || !sync() || !failing_)
         return;
     failing_ = false;
     timer_.start(syncInterval_);

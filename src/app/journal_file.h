@@ -26,6 +26,11 @@ public:
     ~JournalFile() override;
 
     void append(QByteArray line); // one whole line ending in '\n'
+    // Closes the file and opens its path again, as a rotation's SIGHUP asks; the file is also
+    // opened again by itself within a second of its path naming another file.
+    void reopenPath();
+    // Every line on the disk, as at a clean stop.
+    void flush() { tick(); }
 
     // From the first failure until every waiting line is written and synced.
     bool failing() const { return failing_; }
@@ -46,8 +51,8 @@ signals:
 private:
     explicit JournalFile(const QString& path, int fd);
 
-    bool reopen();
-    bool writeOut();
+    bool reopen(bool lookAtPath);
+    bool writeOut(bool lookAtPath = false);
     bool writeLine(const QByteArray& line);
     bool sync();
     bool fail(int error);

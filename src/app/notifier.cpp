@@ -23,8 +23,7 @@ void Notifier::follow(const Station& station) {
                            : event.kind == PortEvent::NotReopened ? "cannot be reopened"
                                                                   : nullptr;
         if (what)
-            notify(timeOfDay(event.ms), QStringLiteral("COM%1 %2").arg(event.port).arg(what),
-                   Urgency::Normal);
+            notify(timeOfDay(event.ms), event.name + ' ' + what, Urgency::Normal);
     });
     connect(&station, &Station::journalChanged, this,
             [this, &station, timeOfDay, failing = false]() mutable {
@@ -38,7 +37,7 @@ void Notifier::follow(const Station& station) {
     connect(&station, &Station::amplifierChanged, this,
             [this, &station, timeOfDay](Amplifier before) {
                 const Amplifier now = station.replies().state;
-                const QString port = QStringLiteral("COM%1: ").arg(station.port().number);
+                const QString port = station.port().name + QStringLiteral(": ");
                 if (now == Amplifier::Silent)
                     notify(timeOfDay(station.now()), port + "no reply from the amplifier",
                            Urgency::Critical);

@@ -7,7 +7,7 @@ namespace app {
 RecordedSerial::RecordedSerial(std::unique_ptr<seriallink::SerialComponent> inner, Station& station)
     : inner_(std::move(inner)), station_(station) {
     const auto record = [this](PortEvent::Kind kind, const QString& detail = {}) {
-        station_.recordPort(kind, inner_->commPort(), inner_->device(), detail);
+        station_.recordPort(kind, inner_->commPort(), inner_->portName(), inner_->device(), detail);
     };
     connect(inner_.get(), &SerialComponent::OnComm, this, [this] {
         if (inner_->commEvent() == seriallink::comEvReceive)
@@ -37,7 +37,8 @@ seriallink::Result RecordedSerial::setPortOpen(bool open) {
         station_.recordPort(!open    ? PortEvent::Closed
                             : result ? PortEvent::Opened
                                      : PortEvent::Failed,
-                            inner_->commPort(), inner_->device(), result.errorString());
+                            inner_->commPort(), inner_->portName(), inner_->device(),
+                            result.errorString());
     return result;
 }
 

@@ -19,6 +19,7 @@ public:
 
     seriallink::Result setCommPort(int port) override { return inner_->setCommPort(port); }
     int commPort() const override { return inner_->commPort(); }
+    QString portName() const override { return inner_->portName(); }
     seriallink::Result setPortOpen(bool open) override;
     bool portOpen() const override { return inner_->portOpen(); }
     QString device() const override { return inner_->device(); }
@@ -30,6 +31,7 @@ public:
     int commEvent() const override { return inner_->commEvent(); }
     QByteArray input() override { return inner_->input(); }
     void stopReopening() override { inner_->stopReopening(); }
+    void waitForDevice() override { inner_->waitForDevice(); }
 
 private:
     std::unique_ptr<seriallink::SerialComponent> inner_;

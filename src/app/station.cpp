@@ -52,14 +52,17 @@ void Station::judgeLive() {
         emit liveChanged();
 }
 
-void Station::recordPort(PortEvent::Kind kind, int number, const QString& device,
-                         const QString& detail) {
+void Station::recordPort(PortEvent::Kind kind, int number, const QString& name,
+                         const QString& device, const QString& detail) {
     port_.number = number;
+    port_.name = name;
     port_.device = device;
     port_.open = kind == PortEvent::Opened || kind == PortEvent::Reopened;
-    if (kind == PortEvent::Opened)
+    if (kind == PortEvent::Opened) {
         port_.chosen = number;
-    port_.last = PortEvent{kind, number, detail, now()};
+        port_.chosenByPath = number == 0;
+    }
+    port_.last = PortEvent{kind, number, name, detail, now()};
     emit portChanged(*port_.last);
     // Nobody can answer on a port that is not open, and nothing then says "answers again".
     if (!port_.open) {

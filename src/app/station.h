@@ -43,6 +43,7 @@ struct PortEvent {
     enum Kind { Opened, Failed, Closed, Lost, Reopened, NotReopened };
     Kind kind = Closed;
     int port = 0;
+    QString name;   // "COM3", or the device path the port was opened by
     QString detail; // why, for Failed, Lost and NotReopened
     qint64 ms = 0;
 };
@@ -85,10 +86,12 @@ public:
     static constexpr std::size_t kAlarmsKept = 50;
 
     struct Port {
-        int number = 0; // the COM port last set, 0 before any
+        int number = 0; // the COM port last set, 0 before any and for a device opened by path
+        QString name;   // "COM3" or the path; empty before any
         QString device;
         bool open = false;
         int chosen = 0; // the port the operator last opened from the menu: the menu's mark
+        bool chosenByPath = false; // a device the operator named by its path was opened
         std::optional<PortEvent> last;
     };
     struct Readings {
@@ -154,7 +157,7 @@ public:
     void setSilenceAfter(std::chrono::milliseconds after) { silenceAfter_ = after; }
     void setStaleAfter(std::chrono::milliseconds after);
 
-    void recordPort(PortEvent::Kind kind, int number, const QString& device,
+    void recordPort(PortEvent::Kind kind, int number, const QString& name, const QString& device,
                     const QString& detail = {});
     // The fields one scan found (at least one present).
     void recordReadings(const Scan& found);

@@ -48,7 +48,7 @@ QJsonObject stateJson(const Station& station) {
         {"currents_time", time(readings.currentsMs)},
         {"readings_live", !stale},
         {"readings_stale_because", stale ? QJsonValue(kStaleReasons[int(*stale)]) : QJsonValue()},
-        {"port", port.number ? QStringLiteral("COM%1").arg(port.number) : QJsonValue()},
+        {"port", port.name.isEmpty() ? QJsonValue() : port.name},
         {"port_open", port.open},
         {"band", high ? (*high ? "2m" : "6m") : QJsonValue()}};
     QJsonObject texts;

@@ -127,10 +127,27 @@ QString openFailureDescription(int port, const QString& device, QSerialPort::Ser
 #endif
 }
 
-QString deviceLostDescription(int port, const QString& device) {
+QString pathOpenFailureDescription(const QString& path, QSerialPort::SerialPortError error,
+                                   const QString& reason) {
+    switch (classifyOpenFailure(error, reason)) {
+    case OpenProblem::InUse:
+        return QStringLiteral("%1 could not be opened: another program is using it (%2).")
+            .arg(path, reason);
+    case OpenProblem::PermissionDenied:
+        return QStringLiteral("%1 could not be opened: %2; the user must be in the group that "
+                              "owns it (dialout).")
+            .arg(path, reason);
+    case OpenProblem::Missing:
+    case OpenProblem::Other:
+        break;
+    }
+    return QStringLiteral("%1 could not be opened: %2.").arg(path, reason);
+}
+
+QString deviceLostDescription(const QString& name, const QString& device) {
     return QStringLiteral("%1 (%2) was lost: the device went away or was unplugged.\n"
                           "%1 reopens by itself once the device is back.")
-        .arg(comName(port), device);
+        .arg(name, device);
 }
 
 } // namespace seriallink

@@ -35,7 +35,12 @@ OpenProblem classifyOpenFailure(QSerialPort::SerialPortError error, const QStrin
 QString openFailureDescription(int port, const QString& device, QSerialPort::SerialPortError error,
                                const QString& reason);
 
-// Said when an open port's device goes away (unplugged, other end closed).
-QString deviceLostDescription(int port, const QString& device);
+// The same for a device opened by its path rather than as a COM port.
+QString pathOpenFailureDescription(const QString& path, QSerialPort::SerialPortError error,
+                                   const QString& reason);
+
+// Said when an open port's device goes away (unplugged, other end closed); name is how the
+// program names the port ("COM3", or the path it was opened by).
+QString deviceLostDescription(const QString& name, const QString& device);
 
 } // namespace seriallink

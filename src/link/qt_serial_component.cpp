@@ -89,7 +89,28 @@ Result QtSerialComponent::setCommPort(int port) {
     if (port < 1 || port > kPortCount)
         return Result::refused(QStringLiteral("Invalid port number"));
     commPort_ = port;
+    path_.clear();
     return {};
+}
+
+Result QtSerialComponent::setDevicePath(const QString& path) {
+    if (port_->isOpen())
+        return Result::refused(QStringLiteral("Port already open"));
+    commPort_ = 0;
+    path_ = path;
+    return {};
+}
+
+QString QtSerialComponent::portName() const {
+    return path_.isEmpty() ? SerialComponent::portName() : path_;
+}
+
+QString QtSerialComponent::target() const {
+    if (path_.isEmpty())
+        return comPortDevice(commPort_);
+    // A name under /dev/serial/by-id is a link; the lock file names the device it points to.
+    const QString device = QFileInfo(path_).canonicalFilePath();
+    return device.isEmpty() ? path_ : device;
 }
 
 bool QtSerialComponent::portOpen() const {
@@ -112,24 +133,27 @@ Result QtSerialComponent::setPortOpen(bool open) {
 }
 
 Result QtSerialComponent::openDevice() {
-    const QString device = comPortDevice(commPort_);
+    const QString device = target();
+    const auto failure = [&](QSerialPort::SerialPortError error, const QString& reason) {
+        return Result::refused(path_.isEmpty()
+                                   ? openFailureDescription(commPort_, device, error, reason)
+                                   : pathOpenFailureDescription(path_, error, reason));
+    };
 #ifndef Q_OS_WIN
     // Qt would take the lock file first and may report something less direct than "not there".
     if (!QFileInfo::exists(device))
-        return Result::refused(openFailureDescription(
-            commPort_, device, QSerialPort::DeviceNotFoundError, qt_error_string(ENOENT)));
+        return failure(QSerialPort::DeviceNotFoundError, qt_error_string(ENOENT));
 #endif
     port_->setPortName(device);
     apply(settings_); // on a closed port this only records the values for open()
     port_->setFlowControl(QSerialPort::NoFlowControl);
     if (!port_->open(QIODevice::ReadWrite)) {
-        const QString description =
-            openFailureDescription(commPort_, device, port_->error(), port_->errorString());
+        const Result refused = failure(port_->error(), port_->errorString());
         port_->clearError();
-        return Result::refused(description);
+        return refused;
     }
     device_ = device;
-    openedViaLink_ = comPortLinked(commPort_);
+    openedViaLink_ = path_.isEmpty() && comPortLinked(commPort_);
     ++generation_;
     return {};
 }
@@ -139,9 +163,8 @@ Result QtSerialComponent::setSettings(const QString& settings) {
     if (!parsed)
         return Result::refused(QStringLiteral("Invalid settings \"%1\"").arg(settings));
     if (port_->isOpen() && !apply(*parsed)) {
-        const QString description =
-            QStringLiteral("COM%1 refused the settings \"%2\": %3")
-                .arg(QString::number(commPort_), settings, port_->errorString());
+        const QString description = QStringLiteral("%1 refused the settings \"%2\": %3")
+                                        .arg(portName(), settings, port_->errorString());
         port_->clearError();
         apply(settings_); // leave the line as it was rather than half changed
         port_->clearError();
@@ -166,9 +189,8 @@ Result QtSerialComponent::output(const QByteArray& bytes) {
     // Queued for the write notifier; waiting here would freeze the window for as long as 300
     // baud takes.
     if (port_->write(bytes) != bytes.size()) {
-        const QString description =
-            QStringLiteral("COM%1: could not write to %2: %3")
-                .arg(QString::number(commPort_), device_, port_->errorString());
+        const QString description = QStringLiteral("%1: could not write to %2: %3")
+                                        .arg(portName(), device_, port_->errorString());
         port_->clearError();
         return Result::refused(description);
     }
@@ -218,14 +240,20 @@ void QtSerialComponent::finishLoss(quint64 generation) {
     // Closing a device that is gone raises more errors; lossQueued() keeps onError quiet.
     closePort();
     watchForReturn();
-    emit deviceLost(deviceLostDescription(commPort_, device_));
+    emit deviceLost(deviceLostDescription(portName(), device_));
 }
 
 void QtSerialComponent::watchForReturn() {
     reopenFailed_ = false;
     watchTimer_.start(kWatchMs);
-    watcher_ = new QFileSystemWatcher(
-        {openedViaLink_ ? portsFolder() : QFileInfo(device_).absolutePath()}, this);
+    if (watcher_) // waiting already
+        return;
+    // The folder the device (or the link to it) comes back in.
+    const QString watched = openedViaLink_ ? portsFolder()
+                            : !path_.isEmpty()
+                                ? QFileInfo(path_).absolutePath()
+                                : QFileInfo(device_.isEmpty() ? target() : device_).absolutePath();
+    watcher_ = new QFileSystemWatcher({watched}, this);
     connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this] {
         if (!reopenFailed_)
             tryReopen();
@@ -236,8 +264,7 @@ void QtSerialComponent::tryReopen() {
     if (!watchTimer_.isActive()) // a notice that came after the watch ended
         return;
     // Without its link a COM port falls back to another device; that one is not the lost one.
-    if ((openedViaLink_ && !comPortLinked(commPort_)) ||
-        !QFileInfo::exists(comPortDevice(commPort_))) {
+    if ((openedViaLink_ && !comPortLinked(commPort_)) || !QFileInfo::exists(target())) {
         watchTimer_.setInterval(kWatchMs);
         return;
     }

@@ -34,6 +34,9 @@ public:
 
     Result setCommPort(int port) override;
     int commPort() const override { return commPort_; }
+    // Opens the device by its path from now on, with no COM number (0).
+    Result setDevicePath(const QString& path);
+    QString portName() const override;
     Result setPortOpen(bool open) override;
     bool portOpen() const override;
     // On a closed port the settings are kept for the next open.
@@ -45,9 +48,11 @@ public:
 
     QString device() const override { return device_; }
     void stopReopening() override;
+    void waitForDevice() override { watchForReturn(); }
 
 private:
     Result openDevice();
+    QString target() const; // the device to open now
     void watchForReturn();
     void tryReopen();
     void onReadyRead();
@@ -59,6 +64,7 @@ private:
 
     QSerialPort* const port_;
     int commPort_ = 1;
+    QString path_; // opened by path when not empty
     int rthreshold_ = 0;
     int commEvent_ = 0;
     LineSettings settings_;

@@ -44,6 +44,8 @@ public:
 
     virtual Result setCommPort(int port) = 0; // 1 to 16; refused while the port is open
     virtual int commPort() const = 0;
+    // How the program names the port: "COM3", or the device path it was opened by.
+    virtual QString portName() const { return QStringLiteral("COM%1").arg(commPort()); }
     virtual Result setPortOpen(bool open) = 0; // closing a closed port is accepted
     virtual bool portOpen() const = 0;
     // The device the open port is on, or was last opened on; empty before the first open.
@@ -56,6 +58,8 @@ public:
     // After a loss the component reopens the port by itself once its device is back, until the
     // program opens or closes a port, or calls this.
     virtual void stopReopening() {}
+    // Waits for the port's device as after a loss, when it could not be opened at once.
+    virtual void waitForDevice() {}
 
 signals:
     void OnComm();

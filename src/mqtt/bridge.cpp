@@ -2,6 +2,7 @@
 
 #include "app/about.h"
 #include "app/command_path.h"
+#include "app/standard_error.h"
 #include "app/station.h"
 #include "app/station_json.h"
 #include "mqtt/client.h"
@@ -103,6 +104,7 @@ std::unique_ptr<Bridge> Bridge::start(const Options& options, app::Station& stat
     client.clientId = "wattmeter-" + node.toUtf8();
     client.willTopic = topic(node, "availability");
     client.willPayload = "offline";
+    client.say = [](const QString& line) { app::say(app::Severity::Warning, line); };
     auto session = std::make_unique<Client>(client);
     auto bridge = std::make_unique<Bridge>(Settings{node, options.control}, std::move(session),
                                            station, commands);

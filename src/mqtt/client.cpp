@@ -362,8 +362,11 @@ void Client::updateWriteInterest() {
 
 void Client::report(const QString& what) {
     const QString line =
-        QStringLiteral("wattmeter: MQTT broker %1: %2").arg(settings_.broker.authority(), what);
-    std::fprintf(stderr, "%s\n", qPrintable(line));
+        QStringLiteral("MQTT broker %1: %2").arg(settings_.broker.authority(), what);
+    if (settings_.say)
+        settings_.say(line);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(line));
     emit reported(line);
 }
 

@@ -28,6 +28,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -56,6 +57,8 @@ public:
         int lastRetryMs = 60000;
         int housekeepingMs = 1000;    // keep-alive pings and the connect deadline
         int connectTimeoutMs = 10000; // from the attempt to the broker's answer
+        // Where each report goes; standard error as it is when not set.
+        std::function<void(const QString&)> say;
     };
 
     explicit Client(Settings settings, QObject* parent = nullptr);

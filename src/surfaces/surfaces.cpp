@@ -1,0 +1,132 @@
+#include "surfaces.h"
+
+#include "app/journal.h"
+#include "app/standard_error.h"
+#include "dashboard/server.h"
+#include "dashboard/station_view.h"
+#include "mqtt/bridge.h"
+
+#include <QCommandLineParser>
+
+namespace surfaces {
+
+const Option kOptions[8] = {
+    {"journal",
+     "Append one CSV line per event (readings, alarms, band reports, commands sent, ports "
+     "opened, silences, readings live or stale) to <file>.",
+     "file"},
+    {"serve",
+     "Serve the dashboard (live page, /api/readings, /api/history, /metrics) on "
+     "[<address>:]<port>; the address is 127.0.0.1 unless given. Anyone who can reach the "
+     "address can read it: there is no authentication.",
+     "[address:]port"},
+    {"serve-host",
+     "A host name the dashboard answers to besides IP addresses and localhost (may be given "
+     "more than once).",
+     "name"},
+    {"mqtt",
+     "Publish the station on the MQTT broker at <url>, mqtt://[user@]host[:port] or "
+     "mqtts://... for TLS, with Home Assistant's discovery. The password comes from "
+     "--mqtt-password-file or WATTMETER_MQTT_PASSWORD.",
+     "url"},
+    {"mqtt-ca", "The certificate authority for mqtts:// (else the system's).", "file"},
+    {"mqtt-password-file", "Read the broker's password from the first line of <file>.", "file"},
+    {"mqtt-node",
+     "The station's name in topics, wattmeter/<id>/... (a-z, 0-9, _ and -); the host name by "
+     "default.",
+     "id"},
+    {"mqtt-control",
+     "Also take commands from wattmeter/<id>/command (POWER, CURRENT, STATUS, RESET, POLL "
+     "ON|OFF, CURRENTS ON|OFF, DISMISS WARNING), with the window's rules; let the broker's "
+     "access list say who may send them.",
+     nullptr},
+};
+
+bool Values::isSet(const QString& name) const {
+    return given.contains(name) && value(name) != QLatin1String("no");
+}
+
+void Values::take(const QCommandLineParser& parser, const Option* begin, const Option* end) {
+    for (const Option* option = begin; option != end; ++option) {
+        const QString name = QString::fromLatin1(option->name);
+        if (parser.isSet(name))
+            given[name] = option->value ? parser.values(name) : QStringList{QStringLiteral("yes")};
+    }
+}
+
+namespace {
+
+// [ADDRESS:]PORT: the address (loopback unless given) and port; false when malformed.
+bool serveAddress(const QString& text, QHostAddress& address, quint16& port) {
+    const qsizetype colon = text.lastIndexOf(':');
+    QString host = colon < 0 ? QStringLiteral("127.0.0.1") : text.left(colon);
+    if (host.startsWith('[') && host.endsWith(']'))
+        host = host.mid(1, host.size() - 2);
+    bool ok = false;
+    const uint number = text.mid(colon + 1).toUInt(&ok);
+    port = quint16(number);
+    return ok && number <= 65535 && address.setAddress(host);
+}
+
+} // namespace
+
+Surfaces::~Surfaces() = default;
+
+std::unique_ptr<Surfaces> Surfaces::start(const Values& options, app::Station& station,
+                                          app::CommandPath& commands, QString& error) {
+    auto surfaces = std::make_unique<Surfaces>();
+    if (options.isSet(QStringLiteral("journal"))) {
+        const QString path = options.value(QStringLiteral("journal"));
+        QString why;
+        surfaces->journal = app::Journal::open(path, &why);
+        if (!surfaces->journal) {
+            error = QStringLiteral("cannot open the journal %1: %2").arg(path, why);
+            return nullptr;
+        }
+        surfaces->journal->follow(station);
+    }
+    surfaces->view = std::make_unique<dashboard::StationView>(station);
+    if (options.isSet(QStringLiteral("serve"))) {
+        const QString where = options.value(QStringLiteral("serve"));
+        QHostAddress address;
+        quint16 port = 0;
+        QString why = QStringLiteral("not [address:]port");
+        surfaces->server = std::make_unique<dashboard::Server>(*surfaces->view);
+        surfaces->server->setAllowedNames(options.values(QStringLiteral("serve-host")).join(','));
+        if (!serveAddress(where, address, port) || !surfaces->server->listen(address, port, &why)) {
+            error = QStringLiteral("cannot serve the dashboard on %1: %2").arg(where, why);
+            return nullptr;
+        }
+        const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+                                 ? '[' + address.toString() + ']'
+                                 : address.toString();
+        app::say(app::Severity::Info, QStringLiteral("dashboard at http://%1:%2/")
+                                          .arg(host, QString::number(surfaces->server->port())));
+        if (!address.isLoopback())
+            app::say(app::Severity::Warning, QStringLiteral("the dashboard is reachable from the "
+                                                            "network, without authentication"));
+    }
+    if (options.isSet(QStringLiteral("mqtt"))) {
+        QString why;
+        surfaces->bridge = mqtt::Bridge::start({options.value(QStringLiteral("mqtt")),
+                                                options.value(QStringLiteral("mqtt-ca")),
+                                                options.value(QStringLiteral("mqtt-password-file")),
+                                                options.value(QStringLiteral("mqtt-node")),
+                                                options.isSet(QStringLiteral("mqtt-control"))},
+                                               station, commands, why);
+        if (!surfaces->bridge) {
+            error = QStringLiteral("MQTT: ") + why;
+            return nullptr;
+        }
+    }
+    return surfaces;
+}
+
+void Surfaces::stop() {
+    if (bridge)
+        bridge->stop(); // offline, rather than the broker's word for a lost connection
+    if (journal)
+        journal->flush();
+}
+
+} // namespace surfaces
