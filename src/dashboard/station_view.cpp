@@ -152,8 +152,9 @@ QByteArray StationView::metrics() const {
     }
     const app::Station::Port& port = station_.port();
     family("wattmeter_port_up", "gauge", "1 while the serial port is open.");
-    sample(!port.name.isEmpty() ? QStringLiteral("wattmeter_port_up{port=\"%1\"}").arg(label(port.name))
-                       : QStringLiteral("wattmeter_port_up"),
+    sample(!port.name.isEmpty()
+               ? QStringLiteral("wattmeter_port_up{port=\"%1\"}").arg(label(port.name))
+               : QStringLiteral("wattmeter_port_up"),
            port.open ? "1" : "0");
     const auto timestamp = [&](const char* name, const char* help, qint64 ms) {
         family(name, "gauge", help);
