@@ -75,7 +75,8 @@ void tst_journal::whatTheProgramDidIsJournaled() {
                           "live,no,no recent reading", "band,high", "reading,850,12,1.3,,,,,",
                           "live,yes", "alarm,HIGH VSWR", "band,low", "sent,POWER\\r",
                           "reading,,,,11.46,11.36,11.26,11.54,45.62", "sent,RESET\\r",
-                          "reading,0,0,,,,,,", "sent,POWER\\r", "port,COM2,closed", "live,no,port closed",
+                          "reading,0,0,,,,,,", "sent,POWER\\r", "port,COM2,closed",
+                          "live,no,port closed",
                           "port,COM3,failed,COM3 could not be opened: No such file or directory",
                           "remote,RESET,refused,no port", "remote,FOO,refused,unknown command"}));
     // A flood of ticks loses no line; each reading line holds only what its scan found.

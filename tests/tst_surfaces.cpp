@@ -1,7 +1,7 @@
 // Every surface follows the station, which hears the line through the engine, with no window:
 // port transitions, silence, live or stale readings with the reason, and over-power while a box
-// waits (a test view holds it open as a modal box would). The surfaces are the journal, the notifications, the dashboard's state and metrics,
-// and what the MQTT bridge publishes.
+// waits (a test view holds it open as a modal box would). The surfaces are the journal, the
+// notifications, the dashboard's state and metrics, and what the MQTT bridge publishes.
 #include "app/journal.h"
 #include "app/notifier.h"
 #include "app/station_json.h"
