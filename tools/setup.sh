@@ -10,7 +10,7 @@ build_dir=${BUILD_DIR:-$here/build}
 test_packages=
 [ -n "${WITH_TESTS:-}" ] && test_packages="xvfb xauth dbus-daemon dunst dbus-tests chromium prometheus mosquitto mosquitto-clients openssl"
 "$here/tools/install-packages.sh" cmake ninja-build g++ pkgconf qt6-base-dev qt6-serialport-dev \
-    qt6-websockets-dev libjs-dygraphs libmosquitto-dev libssl-dev \
+    qt6-websockets-dev libjs-dygraphs libmosquitto-dev libssl-dev libsystemd-dev \
     $test_packages ${EXTRA_PACKAGES:-}
 
 cmake -S "$here" -B "$build_dir" -G Ninja ${CMAKE_ARGS:-} >/dev/null

@@ -73,6 +73,15 @@ seriallink::Result Monitor::choosePort(int n) {
     return runPortCommand({*MSComm1, boxes_, port, *Timer1}, n);
 }
 
+seriallink::Result Monitor::openLine() {
+    MSComm1->setRThreshold(1);
+    // Kept by a closed port for its open, and for a device that is waited for.
+    (void)MSComm1->setSettings(QString::fromLatin1(kLineSettings));
+    seriallink::Result opened = MSComm1->setPortOpen(true);
+    Timer1->setInterval(kPollPeriodMs);
+    return opened;
+}
+
 void Monitor::stopReopening() {
     MSComm1->stopReopening();
 }

@@ -76,6 +76,9 @@ public:
     void loadStoredPort();
     // The Ports menu's command for COMn.
     seriallink::Result choosePort(int n);
+    // The service's start: the port the component was given (a COM number or a device path)
+    // opened at the line's settings, and the tick's period; no box, nothing stored.
+    seriallink::Result openLine();
     // Exit: the watch for a lost device ends and the port closes.
     void closePort();
     void stopReopening();

@@ -122,6 +122,11 @@ std::unique_ptr<Surfaces> Surfaces::start(const Values& options, app::Station& s
     return surfaces;
 }
 
+void Surfaces::reopenJournal() {
+    if (journal)
+        journal->reopen();
+}
+
 void Surfaces::stop() {
     if (bridge)
         bridge->stop(); // offline, rather than the broker's word for a lost connection

@@ -59,6 +59,8 @@ public:
     bool any() const { return journal || server || bridge; }
     // A clean stop: "offline" on the broker, the journal's lines on the disk.
     void stop();
+    // After a rotation: the journal's file closed and its path opened again.
+    void reopenJournal();
 
     std::unique_ptr<app::Journal> journal;
     std::unique_ptr<dashboard::StationView> view;
