@@ -35,15 +35,16 @@ int BoxView::MsgBox(const QString& prompt, int, const QString&) {
     return app::vbOK;
 }
 
-bool startSimulator(QProcess& simulator, TempSettings& settings, const QStringList& options) {
+bool startSimulator(QProcess& simulator, TempSettings& settings, const QStringList& options,
+                    int port) {
     simulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     simulator.start(QStringLiteral(WATTMETER_SIM_PATH),
-                    QStringList{"--com", "1", "--quiet"} + options);
-    // The simulator links its pseudo-terminal as COM1 once it is ready to answer.
-    const QString link = settings.portsFolder() + QStringLiteral("/com1");
+                    QStringList{"--com", QString::number(port), "--quiet"} + options);
+    // The simulator links its pseudo-terminal as COM<port> once it is ready to answer.
+    const QString link = settings.portsFolder() + QStringLiteral("/com%1").arg(port);
     if (!QTest::qWaitFor([&] { return QFileInfo(link).isSymLink(); }, 10000))
         return false;
-    settings.set("port", "1");
+    settings.set("port", QString::number(port));
     return true;
 }
 

@@ -137,9 +137,10 @@ template <typename Serial> struct Engine {
     }
 };
 
-// Starts the simulator program serving COM1 with these options, linked in the settings' ports
-// folder, with COM1 stored as the port; true once it is ready.
-bool startSimulator(QProcess& simulator, TempSettings& settings, const QStringList& options);
+// Starts the simulator program serving COM<port> with these options, linked in the settings'
+// ports folder, with that port stored; true once it is ready.
+bool startSimulator(QProcess& simulator, TempSettings& settings, const QStringList& options,
+                    int port = 1);
 void stopSimulator(QProcess& simulator);
 
 struct LiveEngine : Engine<seriallink::QtSerialComponent> {
