@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds the .deb, checks its desktop entry and AppStream data and that an install to a prefix
-# stays under it, installs the package with apt-get and runs the installed program's --version.
+# Builds the .deb, checks its desktop entry and AppStream data, that an install to a prefix
+# stays under it and that lintian finds neither errors nor warnings in the package, installs the
+# package with apt-get and runs the installed program's --version.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$here/build}
-export EXTRA_PACKAGES="dpkg-dev desktop-file-utils appstream ${EXTRA_PACKAGES:-}"
+export EXTRA_PACKAGES="dpkg-dev desktop-file-utils appstream lintian ${EXTRA_PACKAGES:-}"
 "$here/tools/setup.sh"
 
 desktop-file-validate "$here/packaging/vorlan-wattmeter.desktop"
@@ -24,6 +25,8 @@ deb=$(ls "$BUILD_DIR"/vorlan-wattmeter_*.deb | head -n 1)
 echo "Package: $deb"
 dpkg-deb --field "$deb" Depends
 dpkg-deb --contents "$deb" | awk '{print $6}'
+# Overrides installed with the package (usr/share/lintian/overrides) are honoured and listed.
+lintian --fail-on error,warning --show-overrides "$deb"
 
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build needs (Debian 12 packages), then configures and builds.
-# Used by run.sh and test.sh; BUILD_DIR picks the build folder (default: build); WITH_TESTS=1
-# adds what the tests start (an X server, a session bus, a notification daemon, a browser,
-# Prometheus, an MQTT broker and its clients, and openssl for the broker's certificates).
+# Used by run.sh and test.sh; BUILD_DIR picks the build folder (default: build); TARGETS names
+# the targets to build (default: all); WITH_TESTS=1 adds what the tests start (an X server, a
+# session bus, a notification daemon, a browser, Prometheus, an MQTT broker and its clients, and
+# openssl for the broker's certificates).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${BUILD_DIR:-$here/build}
@@ -14,4 +15,4 @@ test_packages=
     $test_packages ${EXTRA_PACKAGES:-}
 
 cmake -S "$here" -B "$build_dir" -G Ninja ${CMAKE_ARGS:-} >/dev/null
-cmake --build "$build_dir" -j"$(nproc)"
+cmake --build "$build_dir" -j"$(nproc)" ${TARGETS:+--target $TARGETS}
