@@ -33,3 +33,4 @@ sudo_cmd=()
 DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "$deb" >/dev/null
 echo "Installed: $(/usr/bin/wattmeter --version)"
 /usr/bin/wattmeter-sim --help >/dev/null
+/usr/bin/wattmeterd --version
