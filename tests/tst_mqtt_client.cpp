@@ -7,6 +7,8 @@
 
 #include <QDir>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <csignal>
@@ -59,6 +61,7 @@ private slots:
     void connects_data();
     void connects();
     void reconnectsWithBackOff();
+    void shortSessionsKeepBackingOff();
     void stuckBrokerHoldsUpNothing();
 
 private:
@@ -183,9 +186,40 @@ void tst_mqtt_client::reconnectsWithBackOff() {
     QVERIFY(broker.start());
     QTest::qWait(300); // beyond the next attempt, had the client gone on
     QCOMPARE(sessions.size(), 10);
-    QCOMPARE(cause(reported, 2), "connection lost; trying again in 100 ms");
+    QCOMPARE(cause(reported, 2), "the broker closed the connection; trying again in 400 ms");
     for (qsizetype line = 1; line < reported.size(); ++line) // each line a new cause
         QVERIFY(reported[line] != reported[line - 1]);
+}
+
+void tst_mqtt_client::shortSessionsKeepBackingOff() {
+    // A broker that accepts each connection and closes it at once, on timings a twentieth of the
+    // program's: attempts at 0, 0.05, 0.15, 0.35 and 0.75 s, the next beyond the window.
+    QTcpServer broker;
+    QVERIFY(broker.listen(QHostAddress::LocalHost));
+    int attempts = 0, holdMs = 0;
+    connect(&broker, &QTcpServer::newConnection, this, [&] {
+        while (QTcpSocket* socket = broker.nextPendingConnection()) {
+            ++attempts;
+            socket->write(QByteArray("\x20\x02\x00\x00", 4)); // CONNACK: accepted
+            QTimer::singleShot(holdMs, socket, [socket] { socket->disconnectFromHost(); });
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    });
+    Client::Settings given = settings(QString("mqtt://u@127.0.0.1:%1").arg(broker.serverPort()));
+    given.firstRetryMs = 50;
+    given.lastRetryMs = 3000;
+    given.stableSessionMs = 1500;
+    Client client(given);
+    QSignalSpy reported(&client, &Client::reported);
+    announce(client);
+    QTest::qWait(given.stableSessionMs);
+    QVERIFY2(attempts <= 6, qPrintable(QString::number(attempts)));
+    // A session that lasted starts again from the first delay.
+    holdMs = given.stableSessionMs + 100;
+    QTRY_VERIFY_WITH_TIMEOUT(cause(reported, int(reported.size()) - 1).endsWith("in 50 ms"), 5000);
+    for (const QList<QVariant>& line : std::as_const(reported))
+        QVERIFY2(!line[0].toString().contains("success", Qt::CaseInsensitive),
+                 qPrintable(line[0].toString()));
 }
 
 void tst_mqtt_client::connects_data() {

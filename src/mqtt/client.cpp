@@ -291,7 +291,7 @@ void Client::handleTold(int rc, int savedErrno) {
 
 void Client::sessionUp() {
     state_ = State::Connected;
-    retryMs_ = settings_.firstRetryMs;
+    sessionAge_.start();
     ++sessions_;
     lastCause_.clear();
     report(QStringLiteral("connected"));
@@ -311,6 +311,8 @@ void Client::sessionEnded(const QString& cause, bool refused) {
         return;
     state_ = State::Waiting;
     if (wasConnected) {
+        if (sessionAge_.elapsed() >= settings_.stableSessionMs)
+            retryMs_ = settings_.firstRetryMs;
         const QPointer<Client> alive(this);
         emit connectedChanged(false);
         if (!alive || state_ != State::Waiting)
@@ -377,15 +379,16 @@ QString Client::describe(int rc, int savedErrno, const QString& logged) const {
     case MOSQ_ERR_TLS:
         return QStringLiteral("TLS: ") + (logged.isEmpty() ? "handshake failed" : logged);
     case MOSQ_ERR_ERRNO:
-        if (savedErrno == EPROTO && !logged.isEmpty())
-            return QStringLiteral("TLS: ") + logged;
-        if (savedErrno != 0)
-            return lowerFirst(qt_error_string(savedErrno));
-        break;
     case MOSQ_ERR_CONN_LOST:
     case MOSQ_ERR_NO_CONN:
-    case MOSQ_ERR_SUCCESS: // closed in good order, by the broker
-        return QStringLiteral("connection lost");
+    case MOSQ_ERR_SUCCESS:
+        if (savedErrno == EPROTO && !logged.isEmpty())
+            return QStringLiteral("TLS: ") + logged;
+        // An end of file, or a close that libmosquitto counts as orderly, leaves no error of the
+        // system's to tell; its own text for that would be "success".
+        if (savedErrno != 0 && savedErrno != EAGAIN)
+            return lowerFirst(qt_error_string(savedErrno));
+        return QStringLiteral("the broker closed the connection");
     case MOSQ_ERR_KEEPALIVE:
         return QStringLiteral("no answer to keep-alive");
     default:

@@ -7,7 +7,8 @@
 // grows.
 //
 // The client connects again by itself, with a back-off, after the broker went away, was not there,
-// or refused it; each new cause is one line on standard error. Every session it starts is
+// or refused it; only a session that lasted starts the back-off again from the first delay. Each
+// new cause is one line on standard error. Every session it starts is
 // announced, so the owner can publish what a fresh session needs (availability, discovery,
 // state); the subscriptions are renewed by the client.
 //
@@ -55,6 +56,9 @@ public:
         int keepAliveSeconds = 30;
         int firstRetryMs = 1000; // back-off between attempts, doubling up to the last
         int lastRetryMs = 60000;
+        // A session that ends sooner leaves the back-off where it was: a broker that accepts and
+        // then drops every connection is not hammered at the first delay.
+        int stableSessionMs = 30000;
         int housekeepingMs = 1000;    // keep-alive pings and the connect deadline
         int connectTimeoutMs = 10000; // from the attempt to the broker's answer
         // Where each report goes; standard error as it is when not set.
@@ -139,6 +143,7 @@ private:
     std::unique_ptr<QSocketNotifier> readable_, writable_;
     QTimer retry_, housekeeping_;
     QElapsedTimer attempt_;
+    QElapsedTimer sessionAge_; // since the broker's CONNACK
     int lookup_ = -1;
     QList<QString> addresses_;
     qsizetype nextAddress_ = 0;
