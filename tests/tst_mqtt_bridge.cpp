@@ -114,7 +114,7 @@ void tst_mqtt_bridge::publishesTheStation() {
 
 void tst_mqtt_bridge::commands_data() {
     QTest::addColumn<bool>("control");
-    QTest::addColumn<QStringList>("publish"); // mosquitto_pub's options; "-l" reads the lines
+    QTest::addColumn<QStringList>("publish"); // mosquitto_pub's options; "-l", "-s" read the lines
     QTest::addColumn<QByteArray>("lines");
     QTest::addColumn<QByteArray>("line"); // what the amplifier receives
     QTest::addColumn<QList<QByteArray>>("results");
@@ -131,6 +131,9 @@ void tst_mqtt_bridge::commands_data() {
     row("a reset kept on the broker", true, QStringList{"-r"} + reset, {}, {});
     row("unknown", true, {"-m", "reboot"}, {},
         {R"({"command":"reboot","reason":"unknown command","result":"refused"})"});
+    row("a byte-order mark before POWER", true, {"-s"}, {},
+        {R"({"command":"\\xEF\\xBB\\xBFPOWER","reason":"unknown command","result":"refused"})"},
+        "\xEF\xBB\xBFPOWER");
     row("a burst of twenty", true, {"-l"}, QByteArray("STATUS\r").repeated(5),
         QList<QByteArray>(5, sent) + QList<QByteArray>(15, tooFast),
         QByteArray("STATUS\n").repeated(20));

@@ -12,6 +12,11 @@
 #include <QTest>
 
 #include <csignal>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using mqtt::Client;
 
@@ -56,6 +61,7 @@ private slots:
     void brokerUrl();
     void nodeId_data();
     void nodeId();
+    void password_data();
     void password();
     void topicsAndACleanStop();
     void connects_data();
@@ -113,12 +119,14 @@ void tst_mqtt_client::brokerUrl() {
 void tst_mqtt_client::nodeId_data() {
     QTest::addColumn<QString>("given");
     QTest::addColumn<QString>("fromHost"); // a valid id is what a host name of it would give
-    const auto row = [](const char* name, const QString& given, const char* fromHost) {
+    const auto row = [](const char* name, const QString& given, const QByteArray& fromHost) {
         QTest::newRow(name) << given << QString(fromHost);
     };
     row("already safe", "shack_2-a", "shack_2-a");
     row("capitals, domain, topic and other characters", "Pi.local/+#\u00f6", "pi-local----");
     row("empty", "", "wattmeter");
+    row("64 characters", QString(64, 'a'), QByteArray(64, 'a'));
+    row("65 characters, and a host name that long", QString(65, 'a'), QByteArray(64, 'a'));
 }
 
 void tst_mqtt_client::nodeId() {
@@ -128,17 +136,63 @@ void tst_mqtt_client::nodeId() {
     QCOMPARE(mqtt::isValidNodeId(given), given == fromHost);
 }
 
+void tst_mqtt_client::password_data() {
+    QTest::addColumn<QString>(
+        "source"); // "file", "fifo", "silent fifo", or "none": the environment
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("expected"); // "=" and the password, the end of the refusal, or none
+    const auto row = [](const char* name, const char* source, const QByteArray& content,
+                        const char* expected) {
+        QTest::newRow(name) << QString(source) << content << QString(expected);
+    };
+    row("regular file, before the environment", "file", "pw 1\nsecond\n", "=pw 1");
+    row("CRLF line end", "file", "pw 1\r\nsecond", "=pw 1");
+    row("exactly 1 KB", "file", QByteArray(1024, 'x') + "\r\n", "=" + QByteArray(1024, 'x'));
+    row("FIFO with a writer", "fifo", "from pass\n", "=from pass");
+    row("FIFO with no writer", "silent fifo", {}, "no line came within 2 s");
+    row("NUL byte", "file", QByteArray("pw\0x\n", 5), "the line holds a NUL byte");
+    row("over 1 KB", "file", QByteArray(1025, 'x') + '\n', "the line is longer than 1024 bytes");
+    row("empty line", "file", "\r\npw\n", "the line is empty");
+    row("empty FIFO", "fifo", {}, "the line is empty");
+    row("missing", "missing", {}, "No such file or directory");
+    row("no file: the environment", "none", "env", "=env");
+    row("no file, no environment", "none", {}, "");
+}
+
 void tst_mqtt_client::password() {
-    QFile file(broker_.dir.filePath("pw"));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("pw 1\r\nsecond\n") && file.flush());
+    QFETCH(QString, source);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, expected);
+    const QString path = broker_.dir.filePath("pw");
+    QFile::remove(path);
+    std::thread writer;
+    if (source == "file") {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    } else if (source.endsWith("fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        if (source == "fifo") // a password manager behind a pipe, answering after a moment
+            writer = std::thread([&] {
+                const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY);
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                (void)::write(fd, content.constData(), size_t(content.size()));
+                ::close(fd);
+            });
+    }
+    qputenv("WATTMETER_MQTT_PASSWORD", source == "none" ? content : "env");
     std::optional<QByteArray> password;
     QString error;
-    qputenv("WATTMETER_MQTT_PASSWORD", "env"); // the file comes first
-    QVERIFY(mqtt::readPassword(file.fileName(), password, error) && password == "pw 1");
-    QVERIFY(mqtt::readPassword({}, password, error) && password == "env");
+    QElapsedTimer took;
+    took.start();
+    if (mqtt::readPassword(source == "none" ? QString() : path, password, error))
+        error = password ? "=" + QString::fromLatin1(*password) : QString();
+    if (writer.joinable())
+        writer.join();
     qunsetenv("WATTMETER_MQTT_PASSWORD");
-    QVERIFY(mqtt::readPassword({}, password, error) && !password);
-    QVERIFY(!mqtt::readPassword(broker_.dir.filePath("missing"), password, error));
+    QVERIFY2(expected.startsWith('=') || expected.isEmpty() ? error == expected
+                                                            : error.endsWith(expected),
+             qPrintable(error));
+    QVERIFY(took.elapsed() < 2500);
 }
 
 void tst_mqtt_client::topicsAndACleanStop() {

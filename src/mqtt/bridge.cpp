@@ -80,6 +80,28 @@ QByteArray json(const QJsonObject& object) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
+// A command as it came, byte for byte: decoding it would hide what made it unknown (a UTF-8
+// decoder drops a byte-order mark without a word).
+QString shown(const QByteArray& text) {
+    QString out;
+    for (const char byte : text) {
+        const auto c = uchar(byte);
+        if (c == '\\')
+            out += QLatin1String("\\\\");
+        else if (c == '\n')
+            out += QLatin1String("\\n");
+        else if (c == '\r')
+            out += QLatin1String("\\r");
+        else if (c == '\t')
+            out += QLatin1String("\\t");
+        else if (c < 0x20 || c > 0x7e)
+            out += QString::asprintf("\\x%02X", c);
+        else
+            out += QLatin1Char(char(c));
+    }
+    return out;
+}
+
 } // namespace
 
 QByteArray Bridge::topic(const QString& node, const char* leaf) {
@@ -96,7 +118,9 @@ std::unique_ptr<Bridge> Bridge::start(const Options& options, app::Station& stat
     const QString node =
         options.node.isEmpty() ? nodeIdFromHostName(QHostInfo::localHostName()) : options.node;
     if (!isValidNodeId(node)) {
-        error = QStringLiteral("the node id \"%1\" may hold only a-z, 0-9, _ and -").arg(node);
+        error = QStringLiteral("the node id \"%1\" may hold only a-z, 0-9, _ and -, at most 64 of "
+                               "them")
+                    .arg(node);
         return nullptr;
     }
     client.password = password;
@@ -249,8 +273,7 @@ void Bridge::received(const QByteArray& where, const QByteArray& payload, bool r
         return;
     const QByteArray text = payload.left(kCommandBytes);
     const app::CommandPath::Outcome outcome = commands_.runRemote(text);
-    QJsonObject result{{"command", QString::fromUtf8(text)},
-                       {"result", outcome ? "sent" : "refused"}};
+    QJsonObject result{{"command", shown(text)}, {"result", outcome ? "sent" : "refused"}};
     if (!outcome)
         result["reason"] = app::kRefusalNames[int(*outcome.refusal)];
     client_->publishEvent(topic(settings_.node, "command/result"), json(result));

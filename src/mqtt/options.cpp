@@ -1,15 +1,24 @@
 #include "options.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QHostAddress>
+#include <QScopeGuard>
 #include <QUrl>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 namespace mqtt {
 
 namespace {
 
 // A password longer than this is not a line someone typed into a file.
-constexpr qint64 kMaxPasswordLine = 4096;
+constexpr qsizetype kMaxPasswordLine = 1024;
+// What a password manager behind a pipe may take to answer before the start is refused.
+constexpr int kPasswordWaitMs = 2000;
+constexpr qsizetype kMaxNodeId = 64;
 
 bool fail(QString& error, const char* phrase) {
     error = QString::fromLatin1(phrase);
@@ -120,22 +129,55 @@ bool readPassword(const QString& file, std::optional<QByteArray>& password, QStr
         password = fromEnvironment.isEmpty() ? std::nullopt : std::optional(fromEnvironment);
         return true;
     }
-    QFile source(file);
-    if (!source.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read %1: %2").arg(file, source.errorString());
+    const auto refuse = [&](const QString& why) {
+        error = QStringLiteral("cannot read a password from %1: %2").arg(file, why);
         return false;
+    };
+    // Without O_NONBLOCK, opening a FIFO that nobody writes to would hang the start for ever.
+    const int fd =
+        ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return refuse(qt_error_string(errno));
+    const auto closing = qScopeGuard([fd] { ::close(fd); });
+    // A regular file is always readable; a pipe, a FIFO or a terminal gets a deadline for its line.
+    QByteArray bytes;
+    QDeadlineTimer deadline(kPasswordWaitMs);
+    while (!bytes.contains('\n') && bytes.size() < kMaxPasswordLine + 2) { // CR LF after it
+        pollfd ready{fd, POLLIN, 0};
+        const int polled = ::poll(&ready, 1, int(deadline.remainingTime()));
+        if (polled == 0)
+            return refuse(QStringLiteral("no line came within %1 s").arg(kPasswordWaitMs / 1000));
+        if (polled < 0 && errno == EINTR)
+            continue;
+        if (polled < 0)
+            return refuse(qt_error_string(errno));
+        char chunk[256];
+        const ssize_t got =
+            ::read(fd, chunk, std::min(sizeof chunk, size_t(kMaxPasswordLine + 2 - bytes.size())));
+        if (got < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        if (got < 0)
+            return refuse(qt_error_string(errno));
+        if (got == 0)
+            break;
+        bytes.append(chunk, got);
     }
-    QByteArray line = source.readLine(kMaxPasswordLine);
-    if (line.endsWith('\n'))
-        line.chop(1);
+    QByteArray line = bytes.left(bytes.indexOf('\n'));
     if (line.endsWith('\r')) // a file last saved on Windows
         line.chop(1);
+    if (line.size() > kMaxPasswordLine)
+        return refuse(QStringLiteral("the line is longer than %1 bytes").arg(kMaxPasswordLine));
+    if (line.contains('\0'))
+        return refuse(QStringLiteral("the line holds a NUL byte"));
+    if (line.isEmpty())
+        return refuse(QStringLiteral("the line is empty"));
     password = line;
     return true;
 }
 
 bool isValidNodeId(const QString& id) {
-    return !id.isEmpty() && std::all_of(id.begin(), id.end(), isNodeIdCharacter);
+    return !id.isEmpty() && id.size() <= kMaxNodeId &&
+           std::all_of(id.begin(), id.end(), isNodeIdCharacter);
 }
 
 QString nodeIdFromHostName(const QString& hostName) {
@@ -143,7 +185,7 @@ QString nodeIdFromHostName(const QString& hostName) {
     for (QChar& c : id)
         if (!isNodeIdCharacter(c))
             c = '-';
-    return id.isEmpty() ? QStringLiteral("wattmeter") : id;
+    return id.isEmpty() ? QStringLiteral("wattmeter") : id.left(kMaxNodeId);
 }
 
 } // namespace mqtt

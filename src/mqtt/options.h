@@ -28,12 +28,14 @@ struct BrokerUrl {
 bool parseBrokerUrl(const QString& text, BrokerUrl& url, QString& error);
 
 // The first line of `file` when one is named, else WATTMETER_MQTT_PASSWORD when it is set and not
-// empty, else none. False with the reason when the file cannot be read.
+// empty, else none. False with the reason when the file cannot be read, when a pipe or FIFO
+// gives no line within 2 s, or when the line is empty, longer than 1 KB or holds a NUL byte.
 bool readPassword(const QString& file, std::optional<QByteArray>& password, QString& error);
 
-// A node id is safe in a topic: one or more of a-z, 0-9, '_' and '-'.
+// A node id is safe in a topic: 1 to 64 of a-z, 0-9, '_' and '-'.
 bool isValidNodeId(const QString& id);
-// The host name in lower case with every other character turned into '-'; never empty.
+// The host name in lower case with every other character turned into '-', cut to 64; never
+// empty.
 QString nodeIdFromHostName(const QString& hostName);
 
 } // namespace mqtt
