@@ -380,6 +380,27 @@ void tst_dashboard::hostileClientsLeaveRoomForGoodOnes_data() {
         QVERIFY(openFiles(h.pid) <= 256 - dashboard::Server::kFilesKept);
         QVERIFY(get(h.port, "/").startsWith("HTTP/1.1 200"));
     });
+    QTest::newRow("no descriptor left, connections waiting") << Attack([](Siege& h) {
+        h.port = freePort();
+        h.program.start(WATTMETER_PATH,
+                        {"--serve", QString("127.0.0.1:%1").arg(h.port), "-platform", "offscreen"});
+        QTRY_VERIFY(get(h.port, "/").startsWith("HTTP/1.1 200"));
+        h.files = openFiles(h.pid = h.program.processId());
+        const auto limit = [&h](int soft) {
+            const QString pid = QString::number(h.pid), files = QString("--nofile=%1:").arg(soft);
+            return QProcess::execute("prlimit", {"--pid", pid, files}) == 0;
+        };
+        QVERIFY(limit(h.files - 2)); // below what is open
+        for (int i = 0; i < 50; ++i)
+            h.fds << rawClient(h.port);
+        const double cpu = cpuSeconds(h.pid);
+        QTest::qWait(3000); // what a listener that cannot accept would spin through
+        QVERIFY(cpuSeconds(h.pid) - cpu < 0.15);
+        QVERIFY(limit(1024));
+        QElapsedTimer back;
+        back.start();
+        QVERIFY(get(h.port, "/").startsWith("HTTP/1.1 200") && back.elapsed() < 1000);
+    });
 }
 
 // Each attack with limits small enough to reach, and then a good client: served, and every

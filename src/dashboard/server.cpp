@@ -4,7 +4,9 @@
 #include "request_head.h"
 #include "station_view.h"
 
+#include <QEvent>
 #include <QFile>
+#include <QSocketNotifier>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrlQuery>
@@ -14,8 +16,10 @@
 
 #ifndef Q_OS_WIN
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 #endif
 
 namespace dashboard {
@@ -130,8 +134,14 @@ Server::Server(StationView& station, QObject* parent)
     });
     // Qt pauses the listener when it reports a failed accept; a later try may find what was
     // missing.
-    connect(&tcp_, &QTcpServer::acceptError, this,
-            [this] { QTimer::singleShot(250, this, &Server::resume); });
+    rest_ = new QTimer(this);
+    rest_->setSingleShot(true);
+    rest_->setInterval(250);
+    connect(rest_, &QTimer::timeout, this, [this] {
+        keepSpare();
+        resume();
+    });
+    connect(&tcp_, &QTcpServer::acceptError, rest_, qOverload<>(&QTimer::start));
     // Qt answers each ping into the page's write buffer and says nothing of it.
     watch_ = new QTimer(this);
     watch_->setInterval(1000);
@@ -153,6 +163,10 @@ Server::Server(StationView& station, QObject* parent)
 }
 
 Server::~Server() {
+#ifndef Q_OS_WIN
+    if (spare_ >= 0)
+        ::close(spare_);
+#endif
     // The connections go after the lists that their handlers keep them in.
     for (QTcpSocket* socket : waiting_ + upgrading_)
         socket->disconnect(this);
@@ -161,6 +175,7 @@ Server::~Server() {
 }
 
 bool Server::listen(const QHostAddress& address, quint16 port, QString* error) {
+    keepSpare(); // before the room is counted, which it takes from
     fileRoom_ = roomForConnections();
     // A burst of connections waits in the system's queue rather than retrying a second later.
     tcp_.setListenBacklogSize(maxConnections());
@@ -170,6 +185,14 @@ bool Server::listen(const QHostAddress& address, quint16 port, QString* error) {
         return false;
     }
     watch_->start();
+#ifndef Q_OS_WIN
+    // Out of descriptors, Qt's accept fails without a word (no acceptError) and leaves the
+    // listener readable, so the loop would spin on it: its notifier is watched instead.
+    for (QSocketNotifier* notifier : tcp_.findChildren<QSocketNotifier*>())
+        if (notifier->type() == QSocketNotifier::Read &&
+            notifier->socket() == tcp_.socketDescriptor())
+            notifier->installEventFilter(this);
+#endif
     return true;
 }
 
@@ -208,6 +231,51 @@ void Server::take(QTcpSocket* socket) {
 void Server::resume() {
     if (connections() < maxConnections())
         tcp_.resumeAccepting();
+}
+
+bool Server::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::SockAct && outOfFiles()) {
+        shed();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+// Whether an accept would fail for want of a descriptor: a copy of one needs one as well.
+bool Server::outOfFiles() const {
+#ifdef Q_OS_WIN
+    return false;
+#else
+    const int probe = ::fcntl(int(tcp_.socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+    if (probe >= 0)
+        ::close(probe);
+    return probe < 0 && errno == EMFILE;
+#endif
+}
+
+// The spare descriptor takes the connection that waits longest and closes it, so that its client
+// hears at once instead of waiting in the queue, and the listener rests until descriptors may
+// have come back.
+void Server::shed() {
+#ifndef Q_OS_WIN
+    if (spare_ >= 0) {
+        ::close(std::exchange(spare_, -1));
+        if (const int waiting =
+                ::accept4(int(tcp_.socketDescriptor()), nullptr, nullptr, SOCK_CLOEXEC);
+            waiting >= 0)
+            ::close(waiting);
+        keepSpare();
+    }
+#endif
+    tcp_.pauseAccepting();
+    rest_->start();
+}
+
+void Server::keepSpare() {
+#ifndef Q_OS_WIN
+    if (spare_ < 0)
+        spare_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+#endif
 }
 
 void Server::serve(QTcpSocket* socket) {

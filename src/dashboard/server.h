@@ -60,13 +60,21 @@ public:
     void setDeadline(int ms) { deadlineMs_ = ms; }
     void setLimits(const Limits& limits) { limits_ = limits; }
     // Raises the process's soft open-file limit to its hard limit first, and fits the
-    // connections under it.
+    // connections under it. Should the process run out of descriptors all the same (its limit
+    // lowered from outside, or another part holding more), the connection that waits longest is
+    // closed and the listener rests a while, each time, instead of spinning on a failed accept.
     bool listen(const QHostAddress& address, quint16 port, QString* error = nullptr);
     quint16 port() const { return tcp_.serverPort(); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void take(QTcpSocket* socket);
     void resume();
+    bool outOfFiles() const;
+    void shed();
+    void keepSpare();
     void serve(QTcpSocket* socket);
     Reply decide(const RequestHead& head) const;
     Reply handshake(const RequestHead& head) const;
@@ -84,6 +92,8 @@ private:
     QTcpServer tcp_;
     QWebSocketServer live_;
     QTimer* watch_ = nullptr; // looks at every page's backlog
+    QTimer* rest_ = nullptr;  // the listener's pause after a failed accept
+    int spare_ = -1;          // a descriptor kept to take a connection when none is left
     std::string allowedNames_;
     Limits limits_;
     int fileRoom_ = INT_MAX;       // connections that the open-file limit leaves room for
