@@ -129,8 +129,6 @@ void tst_mqtt_bridge::commands_data() {
     row("reset, with control", true, reset, "RESET\r", {R"({"command":"RESET","result":"sent"})"});
     row("reset, without control", false, reset, {}, {});
     row("a reset kept on the broker", true, QStringList{"-r"} + reset, {}, {});
-    row("unknown", true, {"-m", "reboot"}, {},
-        {R"({"command":"reboot","reason":"unknown command","result":"refused"})"});
     row("a byte-order mark before POWER", true, {"-s"}, {},
         {R"({"command":"\\xEF\\xBB\\xBFPOWER","reason":"unknown command","result":"refused"})"},
         "\xEF\xBB\xBFPOWER");
