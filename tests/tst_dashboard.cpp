@@ -3,6 +3,7 @@
 // slow clients that change nothing for the window or for good clients.
 #include "dashboard/server.h"
 #include "dashboard/station_view.h"
+#include "support/http.h"
 #include "support/pty.h"
 #include "support/window_fixture.h"
 
@@ -25,28 +26,6 @@
 
 namespace {
 
-// The whole answer to one request on a connection of its own.
-QByteArray ask(quint16 port, const QByteArray& request) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    socket.write(request);
-    QByteArray answer;
-    (void)QTest::qWaitFor([&] {
-        answer += socket.readAll();
-        return socket.state() == QAbstractSocket::UnconnectedState;
-    });
-    return answer + socket.readAll();
-}
-
-QByteArray get(quint16 port, const QByteArray& target, const QByteArray& host = "127.0.0.1") {
-    return ask(port,
-               "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n");
-}
-
-QJsonDocument body(const QByteArray& answer) {
-    return QJsonDocument::fromJson(answer.mid(answer.indexOf("\r\n\r\n") + 4));
-}
-
 // A socket that Qt never reads from: a client that does only what the test makes it do.
 int rawClient(quint16 port, const QByteArray& send = {}) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -57,12 +36,6 @@ int rawClient(quint16 port, const QByteArray& send = {}) {
         ::send(fd, send.constData(), std::size_t(send.size()), MSG_NOSIGNAL) != send.size())
         qFatal("cannot reach the dashboard");
     return fd;
-}
-
-// A port nobody listens on, for a server the test starts.
-quint16 freePort() {
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
 }
 
 // What the server has sent on a raw connection so far, and whether it has closed it.
@@ -466,25 +439,11 @@ void tst_dashboard::browserAndPrometheusOnTheSimulator() {
     QCOMPARE(browser.evaluate("document.querySelector('#bar-forward .fill').style.width"), "100%");
 
     // Prometheus scrapes the metrics every second; what it stored is what the window showed.
-    QTemporaryDir data;
-    QFile config(data.filePath("prometheus.yml"));
-    QVERIFY(config.open(QIODevice::WriteOnly) &&
-            config.write(QString("global: {scrape_interval: 1s}\nscrape_configs: [{job_name: w, "
-                                 "static_configs: [{targets: ['127.0.0.1:%1']}]}]\n")
-                             .arg(s.port())
-                             .toUtf8()));
-    config.close();
-    const quint16 prometheusPort = freePort();
-    QProcess prometheus;
-    prometheus.start("prometheus",
-                     {"--config.file=" + config.fileName(),
-                      "--storage.tsdb.path=" + data.filePath("data"),
-                      QString("--web.listen-address=127.0.0.1:%1").arg(prometheusPort)});
+    Prometheus prometheus({QString("127.0.0.1:%1").arg(s.port())});
     QString stored; // the forward power Prometheus holds
     const QByteArray query = "/api/v1/query?query=wattmeter_forward_watts";
     QTRY_VERIFY_WITH_TIMEOUT(
-        !(stored = body(get(prometheusPort, query))["data"]["result"][0]["value"][1].toString())
-             .isEmpty(),
+        !(stored = prometheus.query(query)["data"]["result"][0]["value"][1].toString()).isEmpty(),
         20000);
     QVERIFY(forward.contains(stored.toDouble()));
 }

@@ -3,14 +3,13 @@
 // refusals at start; the journal under rotation; and a fleet of three under one Prometheus.
 #include "support/broker.h"
 #include "support/engine_fixture.h"
+#include "support/http.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSocketNotifier>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 
 #include <csignal>
@@ -22,22 +21,8 @@
 
 namespace {
 
-quint16 freePort() {
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
-}
-
 QJsonDocument getJson(quint16 port, const QByteArray& target) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    socket.write("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
-    QByteArray answer;
-    (void)QTest::qWaitFor([&] {
-        answer += socket.readAll();
-        return socket.state() == QAbstractSocket::UnconnectedState;
-    });
-    answer += socket.readAll();
-    return QJsonDocument::fromJson(answer.mid(answer.indexOf("\r\n\r\n") + 4));
+    return body(get(port, target));
 }
 
 // A datagram socket in systemd's place: what the service tells it, message by message, read
@@ -288,7 +273,7 @@ void tst_service::fleetUnderPrometheus() {
     for (int n = 1; n <= 3; ++n) {
         QVERIFY(startSimulator(simulators[n - 1], settings, {"--fast"}, n));
         const quint16 port = freePort();
-        targets << QString("'127.0.0.1:%1'").arg(port);
+        targets << QString("127.0.0.1:%1").arg(port);
         services[n - 1].start(settings,
                               {"--port", QString::number(n), "--poll", "--serve",
                                QString("127.0.0.1:%1").arg(port), "--mqtt",
@@ -296,36 +281,19 @@ void tst_service::fleetUnderPrometheus() {
                                "--mqtt-node", QString("n%1").arg(n)},
                               {"WATTMETER_MQTT_PASSWORD=look"});
     }
-    QTemporaryDir data;
-    QFile config(data.filePath("prometheus.yml"));
-    QVERIFY(config.open(QIODevice::WriteOnly) &&
-            config.write(QString("global: {scrape_interval: 1s, evaluation_interval: 1s}\n"
-                                 "rule_files: ['%1']\n"
-                                 "scrape_configs: [{job_name: wattmeter, static_configs: "
-                                 "[{targets: [%2]}]}]\n")
-                             .arg(QStringLiteral(ALERT_RULES), targets.join(", "))
-                             .toUtf8()));
-    config.close();
-    const quint16 prometheusPort = freePort();
-    QProcess prometheus;
-    prometheus.start("prometheus",
-                     {"--config.file=" + config.fileName(),
-                      "--storage.tsdb.path=" + data.filePath("data"),
-                      QString("--web.listen-address=127.0.0.1:%1").arg(prometheusPort)});
+    Prometheus prometheus(targets, QStringLiteral(ALERT_RULES));
     simulators[1].write("mute\n");
     const auto firing = [&] {
         QStringList found;
         for (const QJsonValue alert :
-             getJson(prometheusPort, "/api/v1/alerts")["data"]["alerts"].toArray())
+             prometheus.query("/api/v1/alerts")["data"]["alerts"].toArray())
             if (alert["state"] == "firing")
                 found << alert["labels"]["alertname"].toString() + " " +
                              alert["labels"]["instance"].toString();
         return found;
     };
     QTRY_VERIFY_WITH_TIMEOUT(!firing().isEmpty(), 60000);
-    QCOMPARE(firing(), QStringList{"AmplifierSilent " + targets[1].mid(1).chopped(1)});
-    prometheus.terminate();
-    prometheus.waitForFinished();
+    QCOMPARE(firing(), QStringList{"AmplifierSilent " + targets[1]});
     for (QProcess& simulator : simulators)
         stopSimulator(simulator);
 }
