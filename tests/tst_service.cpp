@@ -94,6 +94,7 @@ private slots:
     void startRefusals_data();
     void startRefusals();
     void waitsForItsDevice();
+    void byItsDevicePath();
     void atWork();
     void journalRotation_data();
     void journalRotation();
@@ -153,6 +154,29 @@ void tst_service::waitsForItsDevice() {
     QProcess simulator;
     QVERIFY(startSimulator(simulator, settings, {"--fast"}, 5));
     QVERIFY(systemd.saw("STATUS=COM5 open, amplifier not asked yet"));
+    stopSimulator(simulator);
+}
+
+void tst_service::byItsDevicePath() {
+    // The port has no COM number then: every surface names it by its path, and it counts as
+    // chosen for the commands from afar.
+    TempSettings settings;
+    QProcess simulator;
+    QVERIFY(startSimulator(simulator, settings, {"--fast"}));
+    const QString device = QFileInfo(settings.portsFolder() + "/com1").symLinkTarget();
+    NotifySocket systemd;
+    Subscriber mqtt(broker_);
+    Service service;
+    service.start(settings,
+                  {"--device", device, "--journal", "j.csv", "--mqtt", broker_.url(), "--mqtt-node",
+                   "n1", "--mqtt-control"},
+                  {"NOTIFY_SOCKET=" + systemd.path(), "WATTMETER_MQTT_PASSWORD=secret"});
+    QVERIFY(systemd.saw("STATUS=" + device + " open, amplifier not asked yet"));
+    QVERIFY(mqtt.saw(("\"port\":\"" + device + "\"").toUtf8()));
+    QVERIFY(run("mosquitto_pub",
+                broker_.observer() + QStringList{"-t", "wattmeter/n1/command", "-m", "STATUS"}));
+    QVERIFY(mqtt.saw("wattmeter/n1/command/result {\"command\":\"STATUS\",\"result\":\"sent\"}"));
+    QVERIFY(journal(settings.folder() + "/j.csv").first().endsWith(",port," + device + ",opened"));
     stopSimulator(simulator);
 }
 
