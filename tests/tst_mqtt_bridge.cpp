@@ -36,10 +36,10 @@ QList<QByteArray> payloads(const QByteArray& seen, const QByteArray& start) {
     return found;
 }
 
-bool publish(const Broker& broker, const QStringList& arguments, const QByteArray& lines = {}) {
+bool publish(const Broker& broker, const QStringList& arguments, const QByteArray& lines = {},
+             const QString& topic = "wattmeter/n1/command") {
     QProcess pub;
-    pub.start("mosquitto_pub",
-              broker.observer() + QStringList{"-t", "wattmeter/n1/command"} + arguments);
+    pub.start("mosquitto_pub", broker.observer() + QStringList{"-t", topic} + arguments);
     pub.write(lines);
     pub.closeWriteChannel();
     return pub.waitForFinished(5000) && pub.exitCode() == 0;
@@ -56,6 +56,7 @@ private slots:
     void commands();
     void theProgram();
     void stuckBrokerHoldsUpNothing();
+    void homeAssistantRestartsInABurst();
 
 private:
     Broker broker_;
@@ -218,6 +219,29 @@ void tst_mqtt_bridge::stuckBrokerHoldsUpNothing() {
     b->stop();
     QVERIFY(flow.elapsed() < 2000);
     broker_.signal(SIGCONT);
+}
+
+void tst_mqtt_bridge::homeAssistantRestartsInABurst() {
+    // 10,000 "online" from Home Assistant cost little: the discovery goes out for the first, once
+    // more at the end of its hold for all the others, and again for one after the hold.
+    WindowFixture f;
+    Subscriber live(broker_);
+    const auto b = bridge(broker_, f, false);
+    b->setDiscoveryHold(std::chrono::milliseconds(1000));
+    const auto published = [&] {
+        return live.all().count(" homeassistant/sensor/wattmeter_n1/vswr/config ");
+    };
+    QTRY_COMPARE(published(), 1); // the session's
+    QTest::qWait(1100);           // beyond the session discovery's hold
+    const std::clock_t cpu = std::clock();
+    QVERIFY(
+        ::publish(broker_, {"-l"}, QByteArray("online\n").repeated(10000), "homeassistant/status"));
+    QTRY_COMPARE_WITH_TIMEOUT(published(), 3, 3000);
+    QVERIFY(double(std::clock() - cpu) / CLOCKS_PER_SEC < 1);
+    QTest::qWait(1200); // a further hold: nothing more may go out
+    QCOMPARE(published(), 3);
+    QVERIFY(::publish(broker_, {"-m", "online"}, {}, "homeassistant/status"));
+    QTRY_COMPARE(published(), 4);
 }
 
 QTEST_MAIN(tst_mqtt_bridge)

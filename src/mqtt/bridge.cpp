@@ -140,7 +140,12 @@ std::unique_ptr<Bridge> Bridge::start(const Options& options, app::Station& stat
 Bridge::Bridge(const Settings& settings, std::unique_ptr<Client> client, app::Station& station,
                app::CommandPath& commands, QObject* parent)
     : QObject(parent), settings_(settings), client_(std::move(client)), station_(station),
-      commands_(commands) {
+      commands_(commands), discovery_(discovery(settings.node, settings.control)) {
+    discoveryHold_.setSingleShot(true);
+    connect(&discoveryHold_, &QTimer::timeout, this, [this] {
+        if (std::exchange(discoveryDue_, false))
+            sessionStarted();
+    });
     client_->subscribe(kStatusTopic);
     if (settings_.control)
         client_->subscribe(topic(settings_.node, "command"));
@@ -258,13 +263,20 @@ QList<std::pair<QByteArray, QByteArray>> Bridge::discovery(const QString& node, 
 }
 
 void Bridge::publishDiscovery() {
-    for (const auto& [where, payload] : discovery(settings_.node, settings_.control))
+    discoveryHold_.start(settings_.discoveryHoldMs);
+    for (const auto& [where, payload] : discovery_)
         client_->publishLatest(where, payload, true);
 }
 
 void Bridge::received(const QByteArray& where, const QByteArray& payload, bool retained) {
     if (where == kStatusTopic) {
-        if (payload == "online") // Home Assistant has restarted: it needs the discovery again
+        // Home Assistant has restarted and needs the discovery again; a flood of these must cost
+        // no more than one republish a hold.
+        if (payload != "online")
+            return;
+        if (discoveryHold_.isActive())
+            discoveryDue_ = true;
+        else
             sessionStarted();
         return;
     }

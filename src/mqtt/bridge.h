@@ -17,6 +17,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <chrono>
 #include <memory>
 
 namespace app {
@@ -43,6 +44,9 @@ public:
         QString node; // safe in a topic
         bool control = false;
         int stateEveryMs = 60000; // the state again, so that only a program that is gone expires
+        // Home Assistant's "online" republishes the discovery at most this often; the ones
+        // that come meanwhile make one republish at the end.
+        int discoveryHoldMs = 10000;
     };
 
     // The client connecting (and connecting again as long as it runs) and the bridge on it;
@@ -62,6 +66,9 @@ public:
     static QList<std::pair<QByteArray, QByteArray>> discovery(const QString& node, bool control);
     // "offline" on the availability topic, acknowledged or given up within a second.
     void stop();
+    void setDiscoveryHold(std::chrono::milliseconds hold) {
+        settings_.discoveryHoldMs = int(hold.count());
+    }
 
 private:
     void sessionStarted();
@@ -76,6 +83,9 @@ private:
     app::CommandPath& commands_;
     QTimer stateEvery_;
     bool stateDue_ = false;
+    const QList<std::pair<QByteArray, QByteArray>> discovery_; // made once: it never changes
+    QTimer discoveryHold_;
+    bool discoveryDue_ = false;
 };
 
 } // namespace mqtt
