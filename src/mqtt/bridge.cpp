@@ -7,6 +7,7 @@
 #include "app/station_json.h"
 #include "mqtt/client.h"
 
+#include <QHostAddress>
 #include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -124,6 +125,14 @@ std::unique_ptr<Bridge> Bridge::start(const Options& options, app::Station& stat
         return nullptr;
     }
     client.password = password;
+    // Anyone on the way reads a password sent in the clear; on this machine nobody is on the way.
+    const QHostAddress address(client.broker.host);
+    if (password && !client.broker.tls && !address.isLoopback() &&
+        client.broker.host != QLatin1String("localhost"))
+        app::say(app::Severity::Warning,
+                 QStringLiteral("MQTT: the password goes to %1 unencrypted; use mqtts:// for a "
+                                "broker on another machine")
+                     .arg(client.broker.host));
     client.caFile = options.caFile;
     client.clientId = "wattmeter-" + node.toUtf8();
     client.willTopic = topic(node, "availability");
