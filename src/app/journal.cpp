@@ -118,16 +118,20 @@ void Journal::follow(Station& station) {
     connect(file_.get(), &JournalFile::changed, this, &Journal::report);
     static const char* const kPortEvents[] = {"opened", "failed",   "closed",
                                               "lost",   "reopened", "not reopened"};
-    connect(
-        &station, &Station::portChanged, this,
-        [this](const PortEvent& event) {
-            QStringList fields{event.name, QLatin1String(kPortEvents[event.kind])};
-            if (!event.detail.isEmpty())
-                fields << event.detail;
-            write("port", fields);
-        });
+    connect(&station, &Station::portChanged, this, [this](const PortEvent& event) {
+        QStringList fields{event.name, QLatin1String(kPortEvents[event.kind])};
+        if (!event.detail.isEmpty())
+            fields << event.detail;
+        write("port", fields);
+    });
+    // A poll the amplifier answers is told by its reading line; the unanswered ones are the
+    // evidence of a silence and keep theirs.
     connect(&station, &Station::written, this,
-            [this](const QByteArray& bytes) { write("sent", {QString::fromLatin1(bytes)}); });
+            [this, &station](const QByteArray& bytes, Origin origin) {
+                if (origin == Origin::Poll && station.replies().state == Amplifier::Answering)
+                    return;
+                write("sent", {QString::fromLatin1(bytes)});
+            });
     connect(
         &station, &Station::readingsChanged, this,
         [this, &station] {

@@ -21,7 +21,7 @@ class Station;
 //   2026-12-06T09:20:02.100Z,reading,,14,1.3,,,,,          (a scan that found REV and VSWR)
 //   2026-12-06T09:20:03.004Z,alarm,HIGH VSWR
 //   2026-12-06T09:20:03.004Z,band,high
-//   2026-12-06T09:20:04.500Z,sent,POWER\r
+//   2026-12-06T09:20:04.500Z,sent,POWER\r      (a poll only while the amplifier is not answering)
 //   2026-12-06T09:20:00.010Z,port,COM1,opened
 //   2026-12-06T09:20:09.500Z,amplifier,silent
 //   2026-12-06T09:20:11.020Z,remote,RESET,sent
@@ -34,9 +34,9 @@ public:
     // when it takes them again.
     static std::unique_ptr<Journal> open(const QString& path, QString* error);
 
-    // From now on every reading, alarm, band report, write to the line, port transition,
-    // silence and change between live and stale readings that the station records gets its line;
-    // and the station holds whether the file takes them.
+    // From now on every reading, alarm, band report, write to the line (but a poll while the
+    // amplifier answers), port transition, silence and change between live and stale readings
+    // that the station records gets its line; and the station holds whether the file takes them.
     void follow(Station& station);
 
     // One CSV field as the journal writes it. Text from the line may hold anything: control

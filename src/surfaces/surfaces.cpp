@@ -7,6 +7,7 @@
 #include "mqtt/bridge.h"
 
 #include <QCommandLineParser>
+#include <QNetworkInterface>
 
 namespace surfaces {
 
@@ -68,6 +69,31 @@ bool serveAddress(const QString& text, QHostAddress& address, quint16& port) {
     return ok && number <= 65535 && address.setAddress(host);
 }
 
+QString url(const QString& host, quint16 port) {
+    return QStringLiteral("http://%1:%2/").arg(host, QString::number(port));
+}
+
+QString url(QHostAddress address, quint16 port) {
+    if (address.protocol() != QAbstractSocket::IPv6Protocol)
+        return url(address.toString(), port);
+    address.setScopeId({});
+    return url('[' + address.toString() + ']', port);
+}
+
+// Where a browser on another machine finds a dashboard that listens on every address of a
+// family: the listening line names none that it could open. A link-local IPv6 address would need
+// the interface's name in the URL, which browsers do not take.
+QStringList urlsOfThisMachine(const QHostAddress& listening, quint16 port) {
+    QStringList urls;
+    if (listening != QHostAddress::AnyIPv4 && listening != QHostAddress::AnyIPv6)
+        return urls;
+    for (const QHostAddress& address : QNetworkInterface::allAddresses())
+        if (address.protocol() == listening.protocol() && !address.isLoopback() &&
+            !address.isLinkLocal())
+            urls << url(address, port);
+    return urls;
+}
+
 } // namespace
 
 Surfaces::~Surfaces() = default;
@@ -97,11 +123,13 @@ std::unique_ptr<Surfaces> Surfaces::start(const Values& options, app::Station& s
             error = QStringLiteral("cannot serve the dashboard on %1: %2").arg(where, why);
             return nullptr;
         }
-        const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
-                                 ? '[' + address.toString() + ']'
-                                 : address.toString();
-        app::say(app::Severity::Info, QStringLiteral("dashboard at http://%1:%2/")
-                                          .arg(host, QString::number(surfaces->server->port())));
+        port = surfaces->server->port();
+        app::say(app::Severity::Info, QStringLiteral("dashboard at ") + url(address, port));
+        QStringList elsewhere = urlsOfThisMachine(address, port);
+        for (const QString& name : options.values(QStringLiteral("serve-host")))
+            elsewhere << url(name, port);
+        for (const QString& at : elsewhere)
+            app::say(app::Severity::Info, QStringLiteral("dashboard also at ") + at);
         if (!address.isLoopback())
             app::say(app::Severity::Warning, QStringLiteral("the dashboard is reachable from the "
                                                             "network, without authentication"));

@@ -111,11 +111,17 @@
   function showFreshness() {
     const words = staleWords(current);
     const silent = current.readings_stale_because === 'amplifier silent';
+    // No reading because nobody asks for one is the operator's choice, not a fault.
+    const idle = current.readings_stale_because === 'no recent reading' && current.polling === false;
     $('readings-card').dataset.stale = String(words !== null || !socketUp);
     $('silence').hidden = words === null;
     if (words !== null) $('silence').textContent = words;
-    if (socketUp) setLive(words === null ? 'live' : silent ? 'silent' : 'stale',
-                          words === null ? 'Live' : silent ? 'Silent' : 'Stale');
+    if (socketUp) {
+      if (words === null) setLive('live', 'Live');
+      else if (silent) setLive('silent', 'No reply');
+      else if (idle) setLive('off', 'Polling off');
+      else setLive('stale', 'Stale');
+    }
     const since = parseTime(current.over_power_warning_open_since);
     $('warning').hidden = since === null;
     if (since !== null) $('warning').textContent = `Over-power warning open since ${clock(since)}: dismiss it at the window, or with DISMISS WARNING`;
@@ -247,9 +253,11 @@
     return new Dygraph(box, withGaps(), Object.assign({
       labels: ['Time', 'Forward (W)', 'Reflected (W)', 'VSWR'], strokeWidth: 2,
       series: { 'Reflected (W)': { strokePattern: [8, 4] }, VSWR: { axis: 'y2', strokePattern: [2, 4] } },
-      axes: { y: { includeZero: true, axisLabelWidth: 44 },
-              y2: { independentTicks: true, drawGrid: false, axisLabelWidth: 36 } },
-      ylabel: 'Power (W)', y2label: 'VSWR', yLabelWidth: 16,
+      // Dygraphs sets each axis title inside its tick labels' width, at the outer edge: the
+      // widths leave the title its own strip beside the widest tick label ("1000", "1.25").
+      axes: { y: { includeZero: true, axisLabelWidth: 54 },
+              y2: { independentTicks: true, drawGrid: false, axisLabelWidth: 56 } },
+      ylabel: 'Power (W)', y2label: 'VSWR', yLabelWidth: 18,
       animatedZooms: false, highlightCircleSize: 4,
       underlayCallback: drawAlarmMarks, highlightCallback: showReadout,
       unhighlightCallback: () => { $('readout').textContent = HINT; },
