@@ -150,11 +150,19 @@ QString usage() {
         "Usage: wattmeterd (--device PATH | --port N) [options]\n"
         "Watch and command an RF power amplifier on a serial line without a window, for\n"
         "systemd: the journal, the dashboard and MQTT tell what it hears; at least one of\n"
-        "them must be on. Every refusal at start exits with status 2.\n\nOptions:\n");
+        "them must be on. Every refusal at start exits with status 2. A switch may be turned\n"
+        "off again with =no (--poll=no), over what the config file says.\n\nOptions:\n");
+    // Each option's words wrapped beside its name, as a terminal of 100 columns shows them.
     const auto line = [&text](const char* name, const char* value, const char* help) {
-        const QString left =
+        QString row =
             QStringLiteral("  --%1%2").arg(name, value ? QStringLiteral(" <%1>").arg(value) : "");
-        text += left.leftJustified(32) + ' ' + QString::fromUtf8(help) + '\n';
+        row = row.leftJustified(32);
+        for (const QString& word : QString::fromUtf8(help).split(' ')) {
+            if (row.size() - row.lastIndexOf('\n') + word.size() > 100)
+                row += '\n' + QString(32, ' ');
+            row += ' ' + word;
+        }
+        text += row + '\n';
     };
     for (const ServiceOption& option : kOwn)
         line(option.name, option.value, option.help);
