@@ -99,6 +99,17 @@ void tst_mqtt_bridge::publishesTheStation() {
         ++entities;
     }
     QCOMPARE(entities, 13);
+    // How Home Assistant shows them: the digits, what tells of the line or sets the station,
+    // and Reset as a restart.
+    QMap<QByteArray, QJsonObject> entity;
+    for (const auto& [where, payload] : mqtt::Bridge::discovery("n1", true))
+        entity[where.split('/').value(3)] = QJsonDocument::fromJson(payload).object();
+    QCOMPARE(entity["forward_power"]["suggested_display_precision"], 0);
+    QCOMPARE(entity["vswr"]["suggested_display_precision"], 2);
+    QCOMPARE(entity["total_current"]["suggested_display_precision"], 2);
+    QCOMPARE(entity["port_up"]["entity_category"], "diagnostic");
+    QCOMPARE(entity["polling"]["entity_category"], "config");
+    QCOMPARE(entity["reset"]["device_class"], "restart");
     // Without control, no buttons or switches are left behind.
     for (const char* config : {"button/wattmeter_n1/reset", "switch/wattmeter_n1/polling"})
         QVERIFY(live.saw(QByteArray(" homeassistant/") + config + "/config \n"));

@@ -32,6 +32,8 @@ struct Entity {
     const char* value; // the template that reads the state (or what a button sends)
     const char* unit = nullptr;
     const char* deviceClass = nullptr;
+    int precision = -1;             // the digits Home Assistant shows; -1: its own choice
+    const char* category = nullptr; // "diagnostic" for what tells of the line, not the amplifier
 };
 
 const QString kAnswering = QStringLiteral("{% if value_json.amplifier == 'answering' %}ON"
@@ -43,18 +45,20 @@ const QString kLiveTemplate =
 
 // What the state topic tells.
 const Entity kReadings[] = {
-    {"sensor", "forward_power", "Forward power", "{{ value_json.forward_w }}", "W", "power"},
-    {"sensor", "reflected_power", "Reflected power", "{{ value_json.reflected_w }}", "W", "power"},
-    {"sensor", "vswr", "VSWR", "{{ value_json.vswr }}"},
-    {"sensor", "stage1_current", "Stage 1 current", "{{ value_json.stage1_a }}", "A", "current"},
-    {"sensor", "stage2_current", "Stage 2 current", "{{ value_json.stage2_a }}", "A", "current"},
-    {"sensor", "stage3_current", "Stage 3 current", "{{ value_json.stage3_a }}", "A", "current"},
-    {"sensor", "stage4_current", "Stage 4 current", "{{ value_json.stage4_a }}", "A", "current"},
-    {"sensor", "total_current", "Total current", "{{ value_json.total_a }}", "A", "current"},
+    {"sensor", "forward_power", "Forward power", "{{ value_json.forward_w }}", "W", "power", 0},
+    {"sensor", "reflected_power", "Reflected power", "{{ value_json.reflected_w }}", "W", "power",
+     0},
+    {"sensor", "vswr", "VSWR", "{{ value_json.vswr }}", nullptr, nullptr, 2},
+    {"sensor", "stage1_current", "Stage 1 current", "{{ value_json.stage1_a }}", "A", "current", 2},
+    {"sensor", "stage2_current", "Stage 2 current", "{{ value_json.stage2_a }}", "A", "current", 2},
+    {"sensor", "stage3_current", "Stage 3 current", "{{ value_json.stage3_a }}", "A", "current", 2},
+    {"sensor", "stage4_current", "Stage 4 current", "{{ value_json.stage4_a }}", "A", "current", 2},
+    {"sensor", "total_current", "Total current", "{{ value_json.total_a }}", "A", "current", 2},
     {"sensor", "band", "Band", "{{ value_json.band }}", nullptr, "enum"},
     {"binary_sensor", "port_up", "Serial port", "{{ 'ON' if value_json.port_open else 'OFF' }}",
-     nullptr, "connectivity"},
-    {"binary_sensor", "amplifier_answering", "Amplifier answering", nullptr},
+     nullptr, "connectivity", -1, "diagnostic"},
+    {"binary_sensor", "amplifier_answering", "Amplifier answering", nullptr, nullptr, nullptr, -1,
+     "diagnostic"},
     {"binary_sensor", "over_power_warning", "Over-power warning",
      "{{ 'ON' if value_json.over_power_warning_open_since else 'OFF' }}", nullptr, "problem"},
 };
@@ -63,7 +67,7 @@ const Entity kButtons[] = {
     {"button", "power", "Power", "POWER"},
     {"button", "current", "Current", "CURRENT"},
     {"button", "status", "Status", "STATUS"},
-    {"button", "reset", "Reset", "RESET"},
+    {"button", "reset", "Reset", "RESET", nullptr, "restart"},
     {"button", "dismiss_warning", "Dismiss over-power warning", "DISMISS WARNING"},
 };
 struct Switch {
@@ -231,6 +235,10 @@ QList<std::pair<QByteArray, QByteArray>> Bridge::discovery(const QString& node, 
             config["unit_of_measurement"] = e.unit;
         if (e.deviceClass)
             config["device_class"] = e.deviceClass;
+        if (e.precision >= 0)
+            config["suggested_display_precision"] = e.precision;
+        if (e.category)
+            config["entity_category"] = e.category;
         const bool band = QByteArray(e.object) == "band";
         if (band)
             config["options"] = QJsonArray{"2m", "6m"};
@@ -251,10 +259,13 @@ QList<std::pair<QByteArray, QByteArray>> Bridge::discovery(const QString& node, 
              {"value_template", "{{ value_json.text }}"},
              {"json_attributes_topic", base + "alarm"}},
             true);
-    for (const Entity& e : kButtons)
-        publish(e.component, e.object,
-                {{"name", e.name}, {"command_topic", base + "command"}, {"payload_press", e.value}},
-                control);
+    for (const Entity& e : kButtons) {
+        QJsonObject config{
+            {"name", e.name}, {"command_topic", base + "command"}, {"payload_press", e.value}};
+        if (e.deviceClass)
+            config["device_class"] = e.deviceClass;
+        publish(e.component, e.object, config, control);
+    }
     for (const Switch& s : kSwitches)
         publish(
             "switch", s.object,
@@ -266,7 +277,8 @@ QList<std::pair<QByteArray, QByteArray>> Bridge::discovery(const QString& node, 
              {"value_template",
               QStringLiteral("{{ '%1' if value_json.%2 else '%3' }}").arg(s.on, s.field, s.off)},
              {"state_on", s.on},
-             {"state_off", s.off}},
+             {"state_off", s.off},
+             {"entity_category", "config"}},
             control);
     return messages;
 }
