@@ -28,7 +28,9 @@ void describe(QCommandLineParser& parser) {
         "is chosen in the Ports menu and remembered in\n"
         "$XDG_CONFIG_HOME/Vorlan Wattmeter/Vorlan Wattmeter.conf; on Linux COMn is the device\n"
         "that the link $XDG_CONFIG_HOME/Vorlan Wattmeter/ports/comn points to, else "
-        "/dev/ttyS(n-1)."));
+        "/dev/ttyS(n-1).\n"
+        "Polling > Enabled sends a poll two ticks (1 s) after the line has gone quiet: at 300\n"
+        "baud a poll and a reading about every 2 s (3.4 s with Include Current)."));
     parser.addHelpOption();
     parser.addVersionOption();
     const auto add = [&parser](const surfaces::Option& option) {
