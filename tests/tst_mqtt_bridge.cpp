@@ -142,7 +142,7 @@ void tst_mqtt_bridge::commands_data() {
     row("reset, without control", false, reset, {}, {});
     row("a reset kept on the broker", true, QStringList{"-r"} + reset, {}, {});
     row("a byte-order mark before POWER", true, {"-s"}, {},
-        {R"({"command":"\\xEF\\xBB\\xBFPOWER","reason":"unknown command","result":"refused"})"},
+        {R"({"command":"\\xef\\xbb\\xbfPOWER","reason":"unknown command","result":"refused"})"},
         "\xEF\xBB\xBFPOWER");
     row("a burst of twenty", true, {"-l"}, QByteArray("STATUS\r").repeated(5),
         QList<QByteArray>(5, sent) + QList<QByteArray>(15, tooFast),

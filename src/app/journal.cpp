@@ -2,6 +2,7 @@
 
 #include "standard_error.h"
 #include "station.h"
+#include "station_json.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -57,23 +58,7 @@ bool isNumber(const QString& text) {
 } // namespace
 
 QString Journal::field(const QString& text) {
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u == '\\')
-            out += QLatin1String("\\\\");
-        else if (u == '\r')
-            out += QLatin1String("\\r");
-        else if (u == '\n')
-            out += QLatin1String("\\n");
-        else if (u == '\t')
-            out += QLatin1String("\\t");
-        else if (u < 0x20 || u == 0x7F)
-            out += QStringLiteral("\\x%1").arg(unsigned(u), 2, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
+    QString out = escaped(text);
     // A spreadsheet would run a cell that starts like a formula; text from the line must not.
     static const QString formulaStarts = QStringLiteral("=+-@");
     if (!out.isEmpty() && formulaStarts.contains(out.front()) && !isNumber(out))

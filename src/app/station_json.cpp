@@ -23,6 +23,27 @@ QString isoTime(qint64 ms) {
     return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs);
 }
 
+QString escaped(const QString& text, char16_t highest) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == '\\')
+            out += QLatin1String("\\\\");
+        else if (u == '\r')
+            out += QLatin1String("\\r");
+        else if (u == '\n')
+            out += QLatin1String("\\n");
+        else if (u == '\t')
+            out += QLatin1String("\\t");
+        else if (u < 0x20 || u == 0x7F || u > highest)
+            out += QStringLiteral("\\x%1").arg(unsigned(u), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 void followState(const Station& station, const QObject* context,
                  const std::function<void()>& changed) {
     for (const auto signal :

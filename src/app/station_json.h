@@ -30,5 +30,8 @@ QString shortest(float value);
 QJsonValue jsonNumber(std::optional<float> value);
 // ISO 8601, UTC, with milliseconds.
 QString isoTime(qint64 ms);
+// Text from the line as a surface shows it: a backslash, \r, \n and \t escaped, and every other
+// control character and everything above `highest` as \xNN, so nothing the line sent hides.
+QString escaped(const QString& text, char16_t highest = 0xFFFF);
 
 } // namespace app

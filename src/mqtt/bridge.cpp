@@ -85,28 +85,6 @@ QByteArray json(const QJsonObject& object) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
-// A command as it came, byte for byte: decoding it would hide what made it unknown (a UTF-8
-// decoder drops a byte-order mark without a word).
-QString shown(const QByteArray& text) {
-    QString out;
-    for (const char byte : text) {
-        const auto c = uchar(byte);
-        if (c == '\\')
-            out += QLatin1String("\\\\");
-        else if (c == '\n')
-            out += QLatin1String("\\n");
-        else if (c == '\r')
-            out += QLatin1String("\\r");
-        else if (c == '\t')
-            out += QLatin1String("\\t");
-        else if (c < 0x20 || c > 0x7e)
-            out += QString::asprintf("\\x%02X", c);
-        else
-            out += QLatin1Char(char(c));
-    }
-    return out;
-}
-
 } // namespace
 
 QByteArray Bridge::topic(const QString& node, const char* leaf) {
@@ -306,7 +284,10 @@ void Bridge::received(const QByteArray& where, const QByteArray& payload, bool r
         return;
     const QByteArray text = payload.left(kCommandBytes);
     const app::CommandPath::Outcome outcome = commands_.runRemote(text);
-    QJsonObject result{{"command", shown(text)}, {"result", outcome ? "sent" : "refused"}};
+    // As it came, byte for byte: decoding it would hide what made it unknown (a UTF-8 decoder
+    // drops a byte-order mark without a word).
+    QJsonObject result{{"command", app::escaped(QString::fromLatin1(text), 0x7E)},
+                       {"result", outcome ? "sent" : "refused"}};
     if (!outcome)
         result["reason"] = app::kRefusalNames[int(*outcome.refusal)];
     client_->publishEvent(topic(settings_.node, "command/result"), json(result));
