@@ -54,8 +54,3 @@ void stopSimulator(QProcess& simulator) {
         simulator.waitForFinished(3000);
     }
 }
-
-LiveEngine::~LiveEngine() {
-    monitor.reset();
-    stopSimulator(simulator);
-}

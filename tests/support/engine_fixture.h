@@ -142,16 +142,3 @@ template <typename Serial> struct Engine {
 bool startSimulator(QProcess& simulator, TempSettings& settings, const QStringList& options,
                     int port = 1);
 void stopSimulator(QProcess& simulator);
-
-struct LiveEngine : Engine<seriallink::QtSerialComponent> {
-    QProcess simulator;
-
-    ~LiveEngine();
-    bool loadWithSimulator(const QStringList& options = {"--fast"}) {
-        if (!startSimulator(simulator, settings, options))
-            return false;
-        monitor->loadStoredPort();
-        return serial->portOpen();
-    }
-    void tellSimulator(const char* command) { simulator.write(QByteArray(command) + '\n'); }
-};
