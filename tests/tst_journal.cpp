@@ -71,20 +71,35 @@ void tst_journal::whatTheProgramDidIsJournaled() {
     f.receiveAndTick("FWD: 0 REV: 0\r");
     f.serial->refusedPorts = {3};
     f.window->mnuPortsCom_Click(3); // each port transition is tst_surfaces'
-    for (const char* remote : {"RESET", "FOO"})
+    // Five commands from afar a second; the first refused as too fast is said at once, the rest
+    // summed up a second later.
+    for (const char* remote : {"RESET", "FOO", "FOO", "FOO", "FOO", "POWER", "POWER", "STATUS"})
         (void)f.monitor->commands().runRemote(remote);
-    QCOMPARE(events(path),
-             (QStringList{"port,COM2,opened", "live,no,amplifier not asked", "sent,RESET\\r",
-                          "sent,POWER\\r", "live,no,no recent reading", "band,high",
-                          "reading,850,12,1.3,,,,,", "live,yes", "alarm,HIGH VSWR", "band,low",
-                          "reading,,,,11.46,11.36,11.26,11.54,45.62", "sent,RESET\\r",
-                          "reading,0,0,,,,,,", "port,COM2,closed", "live,no,port closed",
-                          "port,COM3,failed,COM3 could not be opened: No such file or directory",
-                          "remote,RESET,refused,no port", "remote,FOO,refused,unknown command"}));
+    const QStringList expected =
+        QStringList{"port,COM2,opened",
+                    "live,no,amplifier not asked",
+                    "sent,RESET\\r",
+                    "sent,POWER\\r",
+                    "live,no,no recent reading",
+                    "band,high",
+                    "reading,850,12,1.3,,,,,",
+                    "live,yes",
+                    "alarm,HIGH VSWR",
+                    "band,low",
+                    "reading,,,,11.46,11.36,11.26,11.54,45.62",
+                    "sent,RESET\\r",
+                    "reading,0,0,,,,,,",
+                    "port,COM2,closed",
+                    "live,no,port closed",
+                    "port,COM3,failed,COM3 could not be opened: No such file or directory",
+                    "remote,RESET,refused,no port"} +
+        QStringList(4, "remote,FOO,refused,unknown command") +
+        QStringList{"remote,POWER,refused,too fast", "remote,STATUS,refused,too fast,2"};
+    QTRY_COMPARE(events(path), expected);
     // A flood of ticks loses no line; each reading line holds only what its scan found.
     for (int i = 0; i < 500; ++i)
         f.receiveAndTick("CURRENT LIMITER IN EFFECT\rFWD: " + QByteArray::number(i) + " ");
-    QCOMPARE(events(path).size(), 18 + 2 * 500);
+    QCOMPARE(events(path).size(), expected.size() + 2 * 500);
     QCOMPARE(events(path).last(), "reading,499,,,,,,,");
 }
 

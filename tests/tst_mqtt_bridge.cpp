@@ -55,6 +55,7 @@ private slots:
     void commands_data();
     void commands();
     void theProgram();
+    void aFloodOfCommandsAndAnAlarm();
     void stuckBrokerHoldsUpNothing();
     void homeAssistantRestartsInABurst();
 
@@ -130,8 +131,6 @@ void tst_mqtt_bridge::commands_data() {
     QTest::addColumn<QByteArray>("lines");
     QTest::addColumn<QByteArray>("line"); // what the amplifier receives
     QTest::addColumn<QList<QByteArray>>("results");
-    const QByteArray sent = R"({"command":"STATUS","result":"sent"})";
-    const QByteArray tooFast = R"({"command":"STATUS","reason":"too fast","result":"refused"})";
     const auto row = [](const char* name, bool control, const QStringList& publish,
                         const QByteArray& line, const QList<QByteArray>& results,
                         const QByteArray& lines = {}) {
@@ -144,9 +143,6 @@ void tst_mqtt_bridge::commands_data() {
     row("a byte-order mark before POWER", true, {"-s"}, {},
         {R"({"command":"\\xef\\xbb\\xbfPOWER","reason":"unknown command","result":"refused"})"},
         "\xEF\xBB\xBFPOWER");
-    row("a burst of twenty", true, {"-l"}, QByteArray("STATUS\r").repeated(5),
-        QList<QByteArray>(5, sent) + QList<QByteArray>(15, tooFast),
-        QByteArray("STATUS\n").repeated(20));
 }
 
 void tst_mqtt_bridge::commands() {
@@ -199,6 +195,48 @@ void tst_mqtt_bridge::theProgram() {
     QVERIFY(live.saw("wattmeter/n1/availability online"));
     program.kill();
     QVERIFY(live.saw("wattmeter/n1/availability offline"));
+}
+
+void tst_mqtt_bridge::aFloodOfCommandsAndAnAlarm() {
+    // 1,000 commands within a second, and an alarm from the amplifier among them: five reach the
+    // line, each with its result; the first refusal says so, the rest are summed up; the alarm is
+    // published, and no alarm is dropped.
+    WindowFixture f;
+    f.station.setClock([] { return qint64(1000); }); // all of them within the second
+    (void)f.monitor->choosePort(1);
+    Subscriber live(broker_);
+    const auto b = bridge(broker_, f, true);
+    QVERIFY(live.saw("wattmeter/n1/availability online"));
+    QElapsedTimer flood;
+    flood.start();
+    QProcess pub;
+    pub.start("mosquitto_pub",
+              broker_.observer() + QStringList{"-t", "wattmeter/n1/command", "-l"});
+    pub.write(QByteArray("STATUS\n").repeated(500));
+    QVERIFY(pub.waitForBytesWritten());
+    QVERIFY(live.saw("wattmeter/n1/command/result"));
+    f.receiveAndTick("HIGH VSWR\r");
+    pub.write(QByteArray("STATUS\n").repeated(500));
+    pub.closeWriteChannel();
+    QTRY_COMPARE(pub.state(), QProcess::NotRunning);
+    int sent = 0, refused = 0, results = 0;
+    const auto tally = [&] {
+        sent = refused = results = 0;
+        for (const QByteArray& result : payloads(live.all(), "0 wattmeter/n1/command/result")) {
+            const QJsonObject o = QJsonDocument::fromJson(result).object();
+            ++results;
+            sent += o["result"] == "sent";
+            refused += o["reason"] == "too fast" ? o["count"].toInt(1) : 0;
+        }
+        return sent + refused;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(tally(), 1000, 10000);
+    QCOMPARE(sent, 5);
+    QCOMPARE(f.serial->written(), QByteArray("STATUS\r").repeated(5));
+    QVERIFY(results <= 5 + 1 + flood.elapsed() / 1000 + 1); // and a sum a second
+    QCOMPARE(payloads(live.all(), "0 wattmeter/n1/alarm").size(), 1);
+    const QByteArray state = payloads(live.all(), "0 wattmeter/n1/state").last();
+    QCOMPARE(QJsonDocument::fromJson(state)["mqtt_alarms_dropped"], 0);
 }
 
 void tst_mqtt_bridge::stuckBrokerHoldsUpNothing() {

@@ -313,16 +313,27 @@ void tst_mqtt_client::stuckBrokerHoldsUpNothing() {
     QCOMPARE(cause(reported, 0), "no answer; trying again in 100 ms");
     broker.signal(SIGCONT);
     QTRY_VERIFY(client.isConnected());
-    // What waits while it answers nothing again: the latest state, and the newest alarms.
+    // What waits while it answers nothing again: the latest state, the newest alarms, and of
+    // the commands' results every one carried out before the newest refusals.
     Subscriber live(broker);
     broker.signal(SIGSTOP);
     const int sent = 300;
-    for (int i = 0; i < sent; ++i)
-        QVERIFY(client.publishLatest("wattmeter/n1/state", QByteArray::number(i), true) &&
-                client.publishEvent("wattmeter/n1/alarm", "alarm " + QByteArray::number(i)));
+    using Event = mqtt::Outbox::Event;
+    for (int i = 0; i < sent; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        const bool done = i % 6 == 0; // 50 of them
+        QVERIFY(client.publishLatest("wattmeter/n1/state", n, true) &&
+                client.publishEvent("wattmeter/n1/alarm", "alarm " + n) &&
+                client.publishEvent("wattmeter/n1/command/result", (done ? "done " : "no ") + n,
+                                    done ? Event::Result : Event::Refusal));
+    }
     QCOMPARE(client.eventsDropped(), quint64(sent - mqtt::Outbox::kMaxEvents));
+    QCOMPARE(client.resultsDropped(), quint64(sent - mqtt::Outbox::kMaxEvents));
     broker.signal(SIGCONT);
-    QVERIFY(live.saw("0 wattmeter/n1/state 299\n") && live.saw("0 wattmeter/n1/alarm alarm 299\n"));
+    QVERIFY(live.saw("0 wattmeter/n1/state 299\n") &&
+            live.saw("0 wattmeter/n1/alarm alarm 299\n") && live.saw("result no 299\n"));
+    QCOMPARE(live.seen.count(" wattmeter/n1/command/result done "), 50);
+    QCOMPARE(live.seen.count(" wattmeter/n1/command/result no "), 50);
     // The state on its way when the broker stopped answering, then only the latest.
     QCOMPARE(live.seen.count(" wattmeter/n1/state "), 2);
     broker.signal(SIGSTOP); // a clean stop it never acknowledges is no clean stop

@@ -13,7 +13,17 @@ CommandPath::CommandPath(seriallink::SerialComponent& comm, MessageBox& boxes,
                          telemetry::PollCycle& polling, Station& station,
                          std::function<void()> dismissWarning)
     : comm_(comm), boxes_(boxes), polling_(polling), station_(station),
-      dismissWarning_(std::move(dismissWarning)) {}
+      dismissWarning_(std::move(dismissWarning)) {
+    tooFastSum_.setInterval(kTooFastSumMs);
+    connect(&tooFastSum_, &QTimer::timeout, this, [this] {
+        if (tooFast_.count == 0) {
+            tooFastSum_.stop();
+            return;
+        }
+        station_.recordCommand(tooFast_);
+        tooFast_.count = 0;
+    });
+}
 
 seriallink::Result CommandPath::send(const QByteArray& bytes, Origin origin) {
     seriallink::Result result = comm_.output(bytes);
@@ -62,12 +72,25 @@ CommandPath::Outcome CommandPath::runRemote(const QByteArray& text) {
         if (remoteTimes_.size() > kRemoteRate)
             remoteTimes_.pop_front();
     }
-    if (tooFast || known == std::end(kRemoteCommands)) {
-        const Refusal refusal = tooFast ? Refusal::TooFast : Refusal::UnknownCommand;
-        station_.recordCommand({Origin::Remote, text, refusal});
-        return {refusal};
+    if (tooFast) {
+        refuseTooFast(text);
+        return {Refusal::TooFast};
+    }
+    if (known == std::end(kRemoteCommands)) {
+        station_.recordCommand({Origin::Remote, text, Refusal::UnknownCommand});
+        return {Refusal::UnknownCommand};
     }
     return run(known->second, Origin::Remote);
+}
+
+void CommandPath::refuseTooFast(const QByteArray& text) {
+    if (!tooFastSum_.isActive()) {
+        station_.recordCommand({Origin::Remote, text, Refusal::TooFast});
+        tooFastSum_.start();
+        return;
+    }
+    tooFast_.text = text;
+    ++tooFast_.count;
 }
 
 CommandPath::Outcome CommandPath::carryOut(Command command, Origin from) {

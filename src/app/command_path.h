@@ -8,6 +8,7 @@
 #include "station.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <deque>
 #include <functional>
@@ -65,9 +66,11 @@ public:
     // A command from the window (Origin::Button) or from a remote surface (Origin::Remote).
     Outcome run(Command command, Origin from);
     // A command from afar as its text: exactly one of kRemoteCommands, at most kRemoteRate a
-    // second.
+    // second. Of those refused as too fast, the first is recorded at once and the rest summed up
+    // in at most one record a second, so that a flood fills no surface.
     Outcome runRemote(const QByteArray& text);
     static constexpr std::size_t kRemoteRate = 5;
+    static constexpr int kTooFastSumMs = 1000;
     // A write that no rule stands in front of: the start-up RESET, an automatic poll, a key.
     seriallink::Result send(const QByteArray& bytes, Origin origin);
 
@@ -80,6 +83,7 @@ private:
     Outcome write(std::string_view command, Origin from);
     Outcome refuse(Refusal refusal, Origin from);
     void setPolling(bool on, bool currents);
+    void refuseTooFast(const QByteArray& text);
 
     seriallink::SerialComponent& comm_;
     MessageBox& boxes_;
@@ -87,6 +91,8 @@ private:
     Station& station_;
     std::function<void()> dismissWarning_;
     std::deque<qint64> remoteTimes_; // of the last kRemoteRate remote commands
+    QTimer tooFastSum_;              // while it runs, refusals as too fast are summed
+    CommandRecord tooFast_{Origin::Remote, {}, Refusal::TooFast, 0};
 };
 
 } // namespace app

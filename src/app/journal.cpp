@@ -143,6 +143,8 @@ void Journal::follow(Station& station) {
                                                                       : QStringLiteral("sent")};
             if (command.refusal)
                 fields << QLatin1String(kRefusalNames[int(*command.refusal)]);
+            if (command.count > 1) // refusals summed up
+                fields << QString::number(command.count);
             write("remote", fields);
         });
     connect(&station, &Station::liveChanged, this, [this, &station] {

@@ -29,10 +29,12 @@ inline constexpr const char* kRefusalNames[] = {"unknown command", "no port", "t
                                                 "no warning open"};
 
 // A command from the window or from afar: its text as it came, and whether it was carried out.
+// Commands from afar refused as too fast are summed up: the last one's text, and how many.
 struct CommandRecord {
     Origin from = Origin::Button;
     QByteArray text;
     std::optional<Refusal> refusal;
+    int count = 1;
 };
 
 // Whether the amplifier answers: unknown while the port is not open and until it has been asked

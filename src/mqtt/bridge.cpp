@@ -153,6 +153,7 @@ Bridge::Bridge(const Settings& settings, std::unique_ptr<Client> client, app::St
         client_->publishEvent(topic(settings_.node, "alarm"),
                               json({{"time", app::isoTime(line.ms)}, {"text", line.text}}));
     });
+    connect(&station_, &app::Station::commandHandled, this, &Bridge::publishResult);
     connect(&stateEvery_, &QTimer::timeout, this, &Bridge::publishState);
     stateEvery_.start(settings_.stateEveryMs);
 }
@@ -175,6 +176,7 @@ void Bridge::publishState() {
     stateDue_ = false;
     QJsonObject state = app::stateJson(station_);
     state["mqtt_alarms_dropped"] = qint64(client_->eventsDropped());
+    state["mqtt_results_dropped"] = qint64(client_->resultsDropped());
     client_->publishLatest(topic(settings_.node, "state"), json(state), true);
     stateEvery_.start(); // a minute from the last one
 }
@@ -282,15 +284,22 @@ void Bridge::received(const QByteArray& where, const QByteArray& payload, bool r
     // A command left on the broker would fire at every reconnect: only live ones count.
     if (!settings_.control || where != topic(settings_.node, "command") || retained)
         return;
-    const QByteArray text = payload.left(kCommandBytes);
-    const app::CommandPath::Outcome outcome = commands_.runRemote(text);
+    commands_.runRemote(payload.left(kCommandBytes));
+}
+
+void Bridge::publishResult(const app::CommandRecord& command) {
+    if (command.from != app::Origin::Remote)
+        return;
     // As it came, byte for byte: decoding it would hide what made it unknown (a UTF-8 decoder
     // drops a byte-order mark without a word).
-    QJsonObject result{{"command", app::escaped(QString::fromLatin1(text), 0x7E)},
-                       {"result", outcome ? "sent" : "refused"}};
-    if (!outcome)
-        result["reason"] = app::kRefusalNames[int(*outcome.refusal)];
-    client_->publishEvent(topic(settings_.node, "command/result"), json(result));
+    QJsonObject result{{"command", app::escaped(QString::fromLatin1(command.text), 0x7E)},
+                       {"result", command.refusal ? "refused" : "sent"}};
+    if (command.refusal)
+        result["reason"] = app::kRefusalNames[int(*command.refusal)];
+    if (command.count > 1)
+        result["count"] = command.count;
+    client_->publishEvent(topic(settings_.node, "command/result"), json(result),
+                          command.refusal ? Outbox::Event::Refusal : Outbox::Event::Result);
 }
 
 void Bridge::stop() {

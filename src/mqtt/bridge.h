@@ -7,7 +7,8 @@
 //   wattmeter/<node>/state            the state as /api/readings has it (retained)
 //   wattmeter/<node>/alarm            {"time": ..., "text": ...}, one message per alarm line
 //   wattmeter/<node>/command          POWER, RESET, POLL ON, ... (with control only)
-//   wattmeter/<node>/command/result   {"command": ..., "result": "sent" | "refused", ...}
+//   wattmeter/<node>/command/result   {"command": ..., "result": "sent" | "refused", ...}; the
+//                                     refusals as too fast summed up with a "count", one a second
 //   homeassistant/<component>/wattmeter_<node>/<object>/config   discovery (retained)
 #pragma once
 
@@ -22,6 +23,7 @@
 
 namespace app {
 class CommandPath;
+struct CommandRecord;
 class Station;
 } // namespace app
 
@@ -76,6 +78,7 @@ private:
     void stateChanged();
     void publishState();
     void received(const QByteArray& topic, const QByteArray& payload, bool retained);
+    void publishResult(const app::CommandRecord& command);
 
     Settings settings_;
     std::unique_ptr<Client> client_;

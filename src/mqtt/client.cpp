@@ -14,6 +14,8 @@
 #include <cstring>
 #include <mutex>
 
+#include <sys/ioctl.h>
+
 namespace mqtt {
 
 namespace {
@@ -21,6 +23,8 @@ namespace {
 // Larger payloads are not ours (the state and the discovery configurations are a few hundred
 // bytes); with the bounds on what waits this keeps the memory held for the broker small.
 constexpr qsizetype kMaxPayload = 64 * 1024;
+
+constexpr int kPacketsPerTurn = 32;
 
 std::once_flag libraryReady;
 
@@ -124,10 +128,10 @@ bool Client::publishLatest(const QByteArray& topic, const QByteArray& payload, b
     return true;
 }
 
-bool Client::publishEvent(const QByteArray& topic, const QByteArray& payload) {
+bool Client::publishEvent(const QByteArray& topic, const QByteArray& payload, Outbox::Event kind) {
     if (!publishable(topic, payload))
         return false;
-    outbox_.putEvent(topic, payload);
+    outbox_.putEvent(topic, payload, kind);
     sendNext();
     return true;
 }
@@ -244,11 +248,17 @@ void Client::connectNext() {
 }
 
 void Client::serve(int (*call)(mosquitto*, int)) {
-    if (!session_)
-        return;
-    errno = 0;
-    const int rc = call(session_.get(), 1);
-    handleTold(rc, errno);
+    // libmosquitto reads one packet a call: a few more while they are there, so that a burst
+    // from the broker costs few turns of the loop, but not so many that the loop waits.
+    for (int packets = 0; session_ && packets < kPacketsPerTurn; ++packets) {
+        errno = 0;
+        const int rc = call(session_.get(), 1);
+        handleTold(rc, errno);
+        int waiting = 0;
+        if (call != &mosquitto_loop_read || !session_ ||
+            ioctl(mosquitto_socket(session_.get()), FIONREAD, &waiting) != 0 || waiting == 0)
+            return;
+    }
 }
 
 void Client::housekeep() {

@@ -80,7 +80,8 @@ public:
     // QoS 1, through the outbox. False when the topic is not one to publish to, the payload is
     // too large, or too many topics wait.
     bool publishLatest(const QByteArray& topic, const QByteArray& payload, bool retain);
-    bool publishEvent(const QByteArray& topic, const QByteArray& payload);
+    bool publishEvent(const QByteArray& topic, const QByteArray& payload,
+                      Outbox::Event kind = Outbox::Event::Alarm);
 
     // Sends `payload` on `topic` (QoS 1) ahead of anything waiting, which is given up, waits at
     // most `timeoutMs` for the broker's acknowledgement while the event loop runs, and
@@ -91,7 +92,8 @@ public:
     bool isConnected() const { return state_ == State::Connected; }
     // Sessions started after the first.
     quint64 reconnects() const { return sessions_ > 0 ? sessions_ - 1 : 0; }
-    quint64 eventsDropped() const { return outbox_.eventsDropped(); }
+    quint64 eventsDropped() const { return outbox_.eventsDropped(); } // alarms
+    quint64 resultsDropped() const { return outbox_.resultsDropped(); }
 
 signals:
     void connectedChanged(bool connected);

@@ -1,5 +1,7 @@
 #include "outbox.h"
 
+#include <algorithm>
+
 namespace mqtt {
 
 bool Outbox::putLatest(const QByteArray& topic, const QByteArray& payload, bool retain) {
@@ -15,16 +17,16 @@ bool Outbox::putLatest(const QByteArray& topic, const QByteArray& payload, bool 
     return true;
 }
 
-void Outbox::putEvent(const QByteArray& topic, const QByteArray& payload) {
-    waiting_.push_back({topic, payload, false, true});
-    ++events_;
-    dropOldestEventsOverBound();
+void Outbox::putEvent(const QByteArray& topic, const QByteArray& payload, Event kind) {
+    waiting_.push_back({topic, payload, false, true, kind});
+    countIn(waiting_.back(), 1);
+    dropOverBound();
 }
 
 void Outbox::replaceWaiting(const QByteArray& topic, const QByteArray& payload, bool retain) {
     waiting_.clear();
     latest_.clear();
-    events_ = 0;
+    alarms_ = results_ = 0;
     putLatest(topic, payload, retain);
 }
 
@@ -34,7 +36,7 @@ const Outbox::Message* Outbox::takeNext() {
     out_ = std::move(waiting_.front());
     waiting_.pop_front();
     if (out_->event)
-        --events_;
+        countIn(*out_, -1);
     else
         latest_.remove(out_->topic);
     return &*out_;
@@ -52,23 +54,35 @@ void Outbox::returnOut() {
 void Outbox::putFront(Message message) {
     waiting_.push_front(std::move(message));
     if (waiting_.front().event) {
-        ++events_;
-        dropOldestEventsOverBound();
+        countIn(waiting_.front(), 1);
+        dropOverBound();
     } else {
         latest_.insert(waiting_.front().topic, waiting_.begin());
     }
 }
 
-void Outbox::dropOldestEventsOverBound() {
-    for (auto it = waiting_.begin(); events_ > kMaxEvents && it != waiting_.end();) {
-        if (it->event) {
-            it = waiting_.erase(it);
-            --events_;
-            ++eventsDropped_;
-        } else {
-            ++it;
-        }
-    }
+void Outbox::countIn(const Message& event, int step) {
+    (event.kind == Event::Alarm ? alarms_ : results_) += step;
+}
+
+void Outbox::dropOverBound() {
+    const auto alarm = [](const Message& m) { return m.event && m.kind == Event::Alarm; };
+    const auto refusal = [](const Message& m) { return m.event && m.kind == Event::Refusal; };
+    const auto result = [](const Message& m) { return m.event && m.kind != Event::Alarm; };
+    if (alarms_ > kMaxEvents)
+        dropOldest(alarm, alarmsDropped_);
+    if (results_ > kMaxEvents && !dropOldest(refusal, resultsDropped_))
+        dropOldest(result, resultsDropped_);
+}
+
+bool Outbox::dropOldest(bool (*which)(const Message&), quint64& dropped) {
+    const auto oldest = std::ranges::find_if(waiting_, which);
+    if (oldest == waiting_.end())
+        return false;
+    countIn(*oldest, -1);
+    waiting_.erase(oldest);
+    ++dropped;
+    return true;
 }
 
 } // namespace mqtt

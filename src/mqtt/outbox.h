@@ -3,8 +3,10 @@
 // at a time from here.
 //
 // A "latest" message (the state, a retained configuration) replaces a waiting one on the same
-// topic and keeps its place in line; an event (an alarm) waits in arrival order, and beyond the
-// bound the oldest events are dropped and counted.
+// topic and keeps its place in line; an event (an alarm, a command's result) waits in arrival
+// order. Alarms and results are bounded apart, so that a flood of commands cannot push out an
+// alarm: beyond its bound the oldest alarm is dropped, or the oldest refusal before any result of
+// a command carried out, and each drop is counted.
 #pragma once
 
 #include <QByteArray>
@@ -18,8 +20,9 @@ namespace mqtt {
 class Outbox {
 public:
     // Alarms arrive a few at a time; this many keep minutes of a faulting amplifier's alarms
-    // through a broker's restart, in a few tens of kilobytes.
+    // through a broker's restart, in a few tens of kilobytes. Results are held to as many.
     static constexpr int kMaxEvents = 100;
+    enum class Event { Alarm, Result, Refusal };
     // Distinct topics with a latest value waiting: the state, the availability and the discovery
     // configurations are some tens; more than this is a bug in the caller, refused.
     static constexpr int kMaxTopics = 256;
@@ -29,11 +32,12 @@ public:
         QByteArray payload;
         bool retain = false;
         bool event = false;
+        Event kind = Event::Alarm; // of an event
     };
 
     // False, and nothing kept, when kMaxTopics other topics wait already.
     bool putLatest(const QByteArray& topic, const QByteArray& payload, bool retain);
-    void putEvent(const QByteArray& topic, const QByteArray& payload);
+    void putEvent(const QByteArray& topic, const QByteArray& payload, Event kind = Event::Alarm);
     // Gives up everything waiting (not the message out) for this one.
     void replaceWaiting(const QByteArray& topic, const QByteArray& payload, bool retain);
 
@@ -46,19 +50,22 @@ public:
 
     bool isOut() const { return out_.has_value(); }
     bool isEmpty() const { return !out_ && waiting_.empty(); }
-    quint64 eventsDropped() const { return eventsDropped_; }
+    quint64 eventsDropped() const { return alarmsDropped_; } // alarms only
+    quint64 resultsDropped() const { return resultsDropped_; }
 
 private:
     using Line = std::list<Message>;
 
     void putFront(Message message);
-    void dropOldestEventsOverBound();
+    void countIn(const Message& event, int step);
+    void dropOverBound();
+    bool dropOldest(bool (*which)(const Message&), quint64& dropped);
 
     Line waiting_;
     QHash<QByteArray, Line::iterator> latest_;
-    int events_ = 0;
+    int alarms_ = 0, results_ = 0; // waiting
     std::optional<Message> out_;
-    quint64 eventsDropped_ = 0;
+    quint64 alarmsDropped_ = 0, resultsDropped_ = 0;
 };
 
 } // namespace mqtt
