@@ -42,15 +42,20 @@ std::unique_ptr<app::DesktopNotifier> notifier(WindowFixture& fixture) {
 // What dunst received, oldest first, as its configuration (support/dunstrc) writes them; only
 // closed notifications reach its history, so this closes them.
 QStringList received(qsizetype count) {
-    QMap<int, QString> byId;
+    std::map<int, QString> byId;
     (void)QTest::qWaitFor([&] {
+        byId.clear();
         run("dunstctl", {"close-all"});
         const auto history = QJsonDocument::fromJson(run("dunstctl", {"history"}));
+        // Newest first; one that took another's place has its number.
         for (const QJsonValue entry : history["data"][0].toArray())
-            byId[entry["id"]["data"].toInt()] = entry["message"]["data"].toString();
+            byId.try_emplace(entry["id"]["data"].toInt(), entry["message"]["data"].toString());
         return byId.size() >= count;
     });
-    return byId.values();
+    QStringList values;
+    for (const auto& [id, message] : byId)
+        values << message;
+    return values;
 }
 
 QString shown(const QString& urgency, const QString& body) {
@@ -96,6 +101,14 @@ void tst_notifications::alarmsAndThePortReachTheDesktopAndAClickTheWindow() {
                           shown("normal", "HIGH VSWR (1 more)"),
                           shown("normal", "COM1 was lost (1 more)"),
                           shown("normal", "COM1 is back (1 more)")}));
+    // A journal that cannot write, and in the same place the news that it is written again.
+    using Journal = app::Station::Journal;
+    fixture.station.recordJournal({Journal::Failing, "journal.csv", 0, 3, 0, "No space left"});
+    QTRY_COMPARE(run("dunstctl", {"count", "displayed"}).trimmed(), "1");
+    fixture.station.recordJournal({Journal::Ok, "journal.csv"});
+    QTRY_COMPARE(
+        received(10).mid(9),
+        QStringList{shown("normal", "journal.csv is written again; 3 lines waited, none lost")});
 
     // A click on one brings the window to the front.
     fixture.window->show();

@@ -22,7 +22,7 @@ class RecordingNotifier : public app::Notifier {
 public:
     QStringList shown; // the bodies, without their time of day
 protected:
-    void show(const QString& body, Urgency) override { shown << body.section(" - ", 1); }
+    void show(const QString& body, Urgency, Slot) override { shown << body.section(" - ", 1); }
 };
 
 // The surfaces, following one station.
@@ -325,6 +325,9 @@ void tst_surfaces::journalThatCannotWrite() {
     QVERIFY(surfaces.view.metrics().contains("wattmeter_journal_failing 1\n"));
     QCOMPARE(surfaces.notifier.shown,
              QStringList{"full cannot be written: No space left on device"});
+    // Taking its lines again, the notification says what waited, at once.
+    f.station.recordJournal({app::Station::Journal::Ok, "full"});
+    QCOMPARE(surfaces.notifier.shown.last(), "full is written again; 2 lines waited, none lost");
 }
 
 QTEST_GUILESS_MAIN(tst_surfaces)

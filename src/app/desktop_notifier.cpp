@@ -48,27 +48,41 @@ DesktopNotifier::DesktopNotifier(const QDBusConnection& bus) : bus_(bus) {
                  SLOT(notificationClosed(uint)));
 }
 
-void DesktopNotifier::show(const QString& body, Urgency urgency) {
+void DesktopNotifier::show(const QString& body, Urgency urgency, Slot slot) {
+    const bool journal = slot == Slot::Journal;
+    if (journal && journalAsked_) { // its place is not known yet: after the answer
+        journalNext_ = {body, urgency};
+        return;
+    }
+    journalAsked_ = journalAsked_ || journal;
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     const QString name = QString::fromLatin1(kProgramName);
     const QString icon = QStringLiteral("vorlan-wattmeter"); // the icon and the desktop entry
     const QVariantMap hints{{QStringLiteral("urgency"), QVariant::fromValue(uchar(urgency))},
                             {QStringLiteral("desktop-entry"), icon}};
-    call << name << uint(0) << icon << name << body
+    call << name << (journal ? journalId_ : uint(0)) << icon << name << body
          << QStringList{QStringLiteral("default"), QStringLiteral("Show the window")} << hints
          << -1;
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
-        const QDBusPendingReply<uint> id = *w;
-        if (id.isValid()) {
-            remember(shown_, id.value());
-            // A click can overtake the answer that told us the notification's number.
-            if (std::erase(clickedEarly_, id.value()))
-                emit activated();
-        }
-        w->deleteLater();
-    });
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, journal](QDBusPendingCallWatcher* w) {
+                const QDBusPendingReply<uint> id = *w;
+                w->deleteLater();
+                if (id.isValid()) {
+                    remember(shown_, id.value());
+                    if (journal)
+                        journalId_ = id.value();
+                    // A click can overtake the answer that told us the notification's number.
+                    if (std::erase(clickedEarly_, id.value()))
+                        emit activated();
+                }
+                if (journal) {
+                    journalAsked_ = false;
+                    if (const auto next = std::exchange(journalNext_, std::nullopt))
+                        show(next->first, next->second, Slot::Journal);
+                }
+            });
 }
 
 void DesktopNotifier::actionInvoked(uint id, const QString& action) {

@@ -8,6 +8,7 @@
 
 #include <deque>
 #include <memory>
+#include <optional>
 
 namespace app {
 
@@ -19,7 +20,7 @@ public:
     static std::unique_ptr<DesktopNotifier> start(const QDBusConnection& bus, QString* error);
 
 protected:
-    void show(const QString& body, Urgency urgency) override;
+    void show(const QString& body, Urgency urgency, Slot slot) override;
 
 private slots:
     void actionInvoked(uint id, const QString& action);
@@ -31,6 +32,9 @@ private:
     QDBusConnection bus_;
     std::deque<uint> shown_;        // ours, newest last, the last few only
     std::deque<uint> clickedEarly_; // clicked, but not (yet) known as ours
+    uint journalId_ = 0;            // the last one in the journal's place
+    bool journalAsked_ = false;     // one in the journal's place is on its way
+    std::optional<std::pair<QString, Urgency>> journalNext_; // to follow it there
 };
 
 } // namespace app

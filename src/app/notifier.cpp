@@ -25,14 +25,29 @@ void Notifier::follow(const Station& station) {
         if (what)
             notify(timeOfDay(event.ms), event.name + ' ' + what, Urgency::Normal);
     });
+    // The failure, once; and when the file takes its lines again, in its place at once, what
+    // waited and what was lost meanwhile.
     connect(&station, &Station::journalChanged, this,
-            [this, &station, timeOfDay, failing = false]() mutable {
+            [this, &station, timeOfDay, failing = false, waited = qsizetype(),
+             lostBefore = quint64()]() mutable {
                 const Station::Journal& journal = station.journal();
                 const bool now = journal.state == Station::Journal::Failing;
-                if (now && !std::exchange(failing, now))
-                    notify(timeOfDay(station.now()),
-                           journal.file + " cannot be written: " + journal.reason, Urgency::Normal);
+                const QString time = timeOfDay(station.now());
+                if (now && !failing) {
+                    lostBefore = journal.lost;
+                    notify(time, journal.file + " cannot be written: " + journal.reason,
+                           Urgency::Normal, Slot::Journal);
+                } else if (!now && failing) {
+                    const quint64 lost = journal.lost - lostBefore;
+                    const QString body =
+                        QStringLiteral("%1 - %2 is written again; %3 lines waited, ")
+                            .arg(time, journal.file)
+                            .arg(waited);
+                    show(body + (lost ? QStringLiteral("%1 lost").arg(lost) : "none lost"),
+                         Urgency::Normal, Slot::Journal);
+                }
                 failing = now;
+                waited = now ? std::max(waited, journal.waiting) : 0;
             });
     connect(&station, &Station::amplifierChanged, this,
             [this, &station, timeOfDay](Amplifier before) {
@@ -47,8 +62,9 @@ void Notifier::follow(const Station& station) {
             });
 }
 
-void Notifier::notify(const QString& time, const QString& text, Urgency urgency) {
+void Notifier::notify(const QString& time, const QString& text, Urgency urgency, Slot slot) {
     Repeats& repeats = repeats_[text];
+    repeats.slot = slot;
     if (repeats.interval && repeats.interval->isActive()) {
         ++repeats.heldBack;
         repeats.lastTime = time;
@@ -61,7 +77,7 @@ void Notifier::notify(const QString& time, const QString& text, Urgency urgency)
         connect(repeats.interval, &QTimer::timeout, this, [this, text] { intervalEnded(text); });
     }
     repeats.interval->start(interval_);
-    show(time + QStringLiteral(" - ") + text, urgency);
+    show(time + QStringLiteral(" - ") + text, urgency, slot);
 }
 
 void Notifier::intervalEnded(const QString& text) {
@@ -72,7 +88,7 @@ void Notifier::intervalEnded(const QString& text) {
                              .arg(repeats.lastTime, text)
                              .arg(std::exchange(repeats.heldBack, 0));
     repeats.interval->start(interval_);
-    show(body, repeats.urgency);
+    show(body, repeats.urgency, repeats.slot);
 }
 
 } // namespace app

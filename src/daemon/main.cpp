@@ -22,7 +22,7 @@ namespace {
 // What the window would show in a box or a notification, as lines on standard error.
 class StandardErrorNotifier : public app::Notifier {
 protected:
-    void show(const QString& body, Urgency urgency) override {
+    void show(const QString& body, Urgency urgency, Slot) override {
         app::say(urgency == Urgency::Critical ? app::Severity::Error : app::Severity::Warning,
                  body);
     }
