@@ -274,6 +274,16 @@ void tst_dashboard::historyKeepsTheLastHour() {
     const QJsonArray minute = history(1);
     QCOMPARE(minute.size(), 121);
     QCOMPARE(minute.first()["forward_w"].toInt(), count - 121);
+    // A scan of the total alone is a point too: its powers are null, as the others' currents.
+    app::Station::Scan total;
+    total[7] = app::Field{"32.49", 32.49f};
+    now += 500;
+    station.recordReadings(total);
+    const QJsonArray two = history(1);
+    QCOMPARE(two.size(), 121);
+    QCOMPARE(two[119]["total_a"], QJsonValue());
+    QCOMPARE(two[120]["forward_w"], QJsonValue());
+    QCOMPARE(two[120]["total_a"].toDouble(), 32.49);
 }
 
 void tst_dashboard::hostileClientsLeaveRoomForGoodOnes_data() {
