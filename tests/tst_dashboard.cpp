@@ -87,6 +87,9 @@ struct Browser {
 
     bool open(const QString& url) {
         const quint16 port = freePort();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("TZ", "Etc/GMT-3"); // local time is UTC+3, with no short name
+        chromium.setProcessEnvironment(environment);
         chromium.start("chromium",
                        {"--headless=new", "--no-sandbox", "--user-data-dir=" + profile.path(),
                         QString("--remote-debugging-port=%1").arg(port), url});
@@ -416,7 +419,9 @@ void tst_dashboard::browserAndPrometheusOnTheSimulator() {
     QVERIFY(browser.open(url));
     // The amplifier answered RESET with no reading, and nobody asks it for one.
     QTRY_COMPARE_WITH_TIMEOUT(browser.text("live"), "Polling off", 5000);
+    QCOMPARE(browser.text("updated"), "No reading yet");
     live.part<QAction>("mnuPoll1").trigger();
+    live.part<QAction>("mnuPollCurrent").trigger();
     const char* fields[][2] = {
         {"forward", "txtForward"}, {"reflected", "txtReflected"}, {"vswr", "txtVSWR"}};
     QTRY_VERIFY_WITH_TIMEOUT(!live.part<QLineEdit>("txtForward").text().isEmpty(), 10000);
@@ -426,7 +431,39 @@ void tst_dashboard::browserAndPrometheusOnTheSimulator() {
     QTRY_VERIFY_WITH_TIMEOUT(
         live.part<QPlainTextEdit>("txtAlarms").toPlainText().contains("HIGH VSWR"), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(browser.text("alarms").contains("HIGH VSWR"), 1000);
-    QTRY_VERIFY(browser.evaluate("document.getElementById('chart').dataset.points").toInt() > 0);
+    for (const char* chart : {"chart", "chart-current"})
+        QTRY_VERIFY(
+            browser.evaluate(QString("document.getElementById('%1').dataset.points").arg(chart))
+                .toInt() > 0);
+    // One time axis: the same ticks at the same places on both charts.
+    QTRY_COMPARE(browser
+                     .evaluate("(() => { const ticks = (id) => [...document.querySelectorAll("
+                               "`#${id} .dygraph-axis-label-x`)].map((e) => e.textContent + "
+                               "'@' + e.getBoundingClientRect().x).join(); return ticks("
+                               "'chart') === ticks('chart-current') && ticks('chart'); })()")
+                     .contains("@"),
+                 true);
+    // Local time until UTC is chosen, each with its zone; the choice outlives a reload.
+    const qint64 vswr = std::find_if(
+                            live.station.alarms().begin(), live.station.alarms().end(),
+                            [](const app::AlarmLine& a) { return a.text == "HIGH VSWR"; })
+                            ->ms;
+    const auto at = [vswr](int hours, const char* zone) {
+        return QDateTime::fromMSecsSinceEpoch(vswr, Qt::OffsetFromUTC, hours * 3600)
+                   .toString("hh:mm:ss ") +
+               zone + " - HIGH VSWR";
+    };
+    QVERIFY(browser.text("alarms").contains(at(3, "UTC+3")));
+    QCOMPARE(browser.evaluate("document.querySelector('#chart .dygraph-xlabel').textContent"),
+             "Time (UTC+3)");
+    browser.evaluate("document.getElementById('zone-utc').click()");
+    QVERIFY(browser.text("alarms").contains(at(0, "UTC")));
+    QVERIFY(browser.text("updated").endsWith(" UTC"));
+    browser.evaluate("location.reload()");
+    QTRY_VERIFY(browser.text("alarms").contains(at(0, "UTC")));
+    QTRY_COMPARE(browser.evaluate("document.querySelector('#chart-current .dygraph-xlabel')"
+                                  ".textContent"),
+                 "Time (UTC)");
     // The adapter pulled and put back: the port comes back on the page as in the window.
     live.tellSimulator("vanish");
     QTRY_COMPARE(browser.text("port"), "COM1 closed");
@@ -445,7 +482,10 @@ void tst_dashboard::browserAndPrometheusOnTheSimulator() {
     live.tellSimulator("unmute");
     live.tellSimulator("overpower");
     QTRY_COMPARE_WITH_TIMEOUT(browser.text("live"), "Live", 5000);
-    QTRY_VERIFY(browser.evaluate("document.getElementById('chart').dataset.gaps").toInt() > 0);
+    for (const char* chart : {"chart", "chart-current"})
+        QTRY_VERIFY(
+            browser.evaluate(QString("document.getElementById('%1').dataset.gaps").arg(chart))
+                .toInt() > 0);
     QTRY_COMPARE_WITH_TIMEOUT(
         browser.evaluate("document.getElementById('bar-forward').dataset.over"), "true", 5000);
     QCOMPARE(browser.evaluate("document.querySelector('#bar-forward .fill').style.width"), "100%");
