@@ -288,9 +288,7 @@ void tst_dashboard::historyKeepsTheLastHour() {
     now += 500;
     station.recordReadings(total);
     const QJsonArray two = history(1);
-    QCOMPARE(two.size(), 121);
-    QCOMPARE(two[119]["total_a"], QJsonValue());
-    QCOMPARE(two[120]["forward_w"], QJsonValue());
+    QVERIFY(two.size() == 121 && two[119]["total_a"].isNull() && two[120]["forward_w"].isNull());
     QCOMPARE(two[120]["total_a"].toDouble(), 32.49);
 }
 
