@@ -87,6 +87,9 @@ struct Browser {
 
     bool open(const QString& url) {
         const quint16 port = freePort();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("TZ", "Etc/GMT-3"); // local time is UTC+3, with no short name
+        chromium.setProcessEnvironment(environment);
         chromium.start("chromium",
                        {"--headless=new", "--no-sandbox", "--user-data-dir=" + profile.path(),
                         QString("--remote-debugging-port=%1").arg(port), url});
@@ -119,6 +122,11 @@ struct Browser {
         loop.exec();
         QObject::disconnect(connection);
         return answer["result"]["result"]["value"].toString();
+    }
+    // Whether every element the selector finds passes the test, on it as e.
+    bool every(const char* selector, const char* test) {
+        return evaluate(QString("[...document.querySelectorAll('%1')].every((e) => %2)")
+                            .arg(selector, test)) == "true";
     }
     QString text(const QString& id) {
         return evaluate("document.getElementById('" + id + "').textContent");
@@ -274,6 +282,14 @@ void tst_dashboard::historyKeepsTheLastHour() {
     const QJsonArray minute = history(1);
     QCOMPARE(minute.size(), 121);
     QCOMPARE(minute.first()["forward_w"].toInt(), count - 121);
+    // A scan of the total alone is a point too: its powers are null, as the others' currents.
+    app::Station::Scan total;
+    total[7] = app::Field{"32.49", 32.49f};
+    now += 500;
+    station.recordReadings(total);
+    const QJsonArray two = history(1);
+    QVERIFY(two.size() == 121 && two[119]["total_a"].isNull() && two[120]["forward_w"].isNull());
+    QCOMPARE(two[120]["total_a"].toDouble(), 32.49);
 }
 
 void tst_dashboard::hostileClientsLeaveRoomForGoodOnes_data() {
@@ -406,7 +422,9 @@ void tst_dashboard::browserAndPrometheusOnTheSimulator() {
     QVERIFY(browser.open(url));
     // The amplifier answered RESET with no reading, and nobody asks it for one.
     QTRY_COMPARE_WITH_TIMEOUT(browser.text("live"), "Polling off", 5000);
+    QCOMPARE(browser.text("updated"), "No reading yet");
     live.part<QAction>("mnuPoll1").trigger();
+    live.part<QAction>("mnuPollCurrent").trigger();
     const char* fields[][2] = {
         {"forward", "txtForward"}, {"reflected", "txtReflected"}, {"vswr", "txtVSWR"}};
     QTRY_VERIFY_WITH_TIMEOUT(!live.part<QLineEdit>("txtForward").text().isEmpty(), 10000);
@@ -416,7 +434,27 @@ void tst_dashboard::browserAndPrometheusOnTheSimulator() {
     QTRY_VERIFY_WITH_TIMEOUT(
         live.part<QPlainTextEdit>("txtAlarms").toPlainText().contains("HIGH VSWR"), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(browser.text("alarms").contains("HIGH VSWR"), 1000);
-    QTRY_VERIFY(browser.evaluate("document.getElementById('chart').dataset.points").toInt() > 0);
+    QTRY_VERIFY(browser.every(".chart", "e.dataset.points > 0"));
+    // One time axis: the same ticks at the same places on both charts.
+    const QString ticks("[...document.querySelectorAll('#%1 .dygraph-axis-label-x')]"
+                        ".map((e) => e.textContent + '@' + e.getBoundingClientRect().x).join()");
+    QTRY_VERIFY(
+        browser
+            .evaluate(
+                QString("%1 === %2 && %1").arg(ticks.arg("chart"), ticks.arg("chart-current")))
+            .contains('@'));
+    // Local time until UTC is chosen, each with its zone; the choice outlives a reload.
+    const auto vswr = QDateTime::fromMSecsSinceEpoch(live.station.alarms().back().ms, Qt::UTC);
+    QVERIFY(browser.text("alarms").contains(
+        vswr.addSecs(3 * 3600).toString("hh:mm:ss 'UTC+3 - HIGH VSWR'")));
+    QCOMPARE(browser.evaluate("document.querySelector('.dygraph-xlabel').textContent"),
+             "Time (UTC+3)");
+    browser.evaluate("document.getElementById('zone-utc').click()");
+    QVERIFY(browser.text("updated").endsWith(" UTC"));
+    browser.evaluate("location.reload()");
+    QTRY_VERIFY(browser.text("alarms").contains(vswr.toString("hh:mm:ss 'UTC - HIGH VSWR'")));
+    QTRY_COMPARE(browser.evaluate("document.querySelector('.dygraph-xlabel').textContent"),
+                 "Time (UTC)");
     // The adapter pulled and put back: the port comes back on the page as in the window.
     live.tellSimulator("vanish");
     QTRY_COMPARE(browser.text("port"), "COM1 closed");
@@ -435,7 +473,7 @@ void tst_dashboard::browserAndPrometheusOnTheSimulator() {
     live.tellSimulator("unmute");
     live.tellSimulator("overpower");
     QTRY_COMPARE_WITH_TIMEOUT(browser.text("live"), "Live", 5000);
-    QTRY_VERIFY(browser.evaluate("document.getElementById('chart').dataset.gaps").toInt() > 0);
+    QTRY_VERIFY(browser.every(".chart", "e.dataset.gaps > 0"));
     QTRY_COMPARE_WITH_TIMEOUT(
         browser.evaluate("document.getElementById('bar-forward').dataset.over"), "true", 5000);
     QCOMPARE(browser.evaluate("document.querySelector('#bar-forward .fill').style.width"), "100%");

@@ -34,26 +34,27 @@ StationView::StationView(const app::Station& station, QObject* parent)
     for (const std::string_view text : telemetry::kAlarmLines)
         alarmCounts_[QString::fromLatin1(text.data(), qsizetype(text.size()))] = 0;
     using app::Station;
-    // A scan's powers and VSWR, as numbers where they are; a scan of currents alone is no point
-    // of the chart.
+    // Every scan is a point, with what it found; a field it did not find is a gap in that
+    // field's line only.
     connect(&station, &Station::readingsChanged, this, [this] {
-        const app::Station::Scan& found = station_.readings().scan;
-        const auto number = [&found](std::size_t i) {
-            return found[i] ? found[i]->number : std::nullopt;
-        };
-        if (found[0] || found[1] || found[2])
-            keep({station_.readings().powersMs, number(0), number(1), number(2)});
+        const app::Station::Readings& readings = station_.readings();
+        Sample sample{readings.ms(), {}};
+        static_assert(std::tuple_size_v<decltype(sample.values)> == app::Station::kFields);
+        for (std::size_t i = 0; i < sample.values.size(); ++i)
+            if (readings.scan[i])
+                sample.values[i] = readings.scan[i]->number;
+        keep(sample);
     });
     // A silence and a port that is not open break the history's line: a sample without values.
     connect(
         &station, &Station::amplifierChanged, this,
         [this] {
             if (station_.replies().state == app::Amplifier::Silent)
-                keep({station_.now(), {}, {}, {}});
+                keep({station_.now(), {}});
         });
     connect(&station, &Station::portChanged, this, [this] {
         if (!station_.port().open)
-            keep({station_.now(), {}, {}, {}});
+            keep({station_.now(), {}});
     });
     connect(
         &station, &Station::alarmLogged, this,
@@ -104,11 +105,12 @@ QByteArray StationView::historyJson(int minutes) const {
     QJsonArray readings;
     for (std::size_t i = 0; i < samples_.size(); ++i) {
         const Sample& s = samples_[(next_ + i) % samples_.size()];
-        if (s.ms >= since)
-            readings.append(QJsonObject{{"time", isoTime(s.ms)},
-                                        {"forward_w", jsonNumber(s.forward)},
-                                        {"reflected_w", jsonNumber(s.reflected)},
-                                        {"vswr", jsonNumber(s.vswr)}});
+        if (s.ms < since)
+            continue;
+        QJsonObject entry{{"time", isoTime(s.ms)}};
+        for (std::size_t f = 0; f < s.values.size(); ++f)
+            entry[app::kNumberNames[f]] = jsonNumber(s.values[f]);
+        readings.append(entry);
     }
     QJsonArray alarms;
     for (const Alarm& a : alarms_)

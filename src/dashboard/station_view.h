@@ -7,6 +7,7 @@
 #include <QMap>
 #include <QObject>
 
+#include <array>
 #include <deque>
 #include <optional>
 #include <vector>
@@ -38,9 +39,11 @@ signals:
 private:
     void update(); // the texts made of what just changed
 
+    // One scan: each field's number where the scan found it (and it is one). A sample with no
+    // value at all breaks the chart's lines.
     struct Sample {
         qint64 ms;
-        std::optional<float> forward, reflected, vswr;
+        std::array<std::optional<float>, 8> values; // in app::Station::Scan order
     };
     void keep(const Sample& sample);
 

@@ -8,6 +8,8 @@
   const RETRY_MIN_MS = 1000, RETRY_MAX_MS = 15000;
   const GAP_MS = 10 * 1000;           // readings further apart than this are not joined
   const TEXT_FIELDS = ['forward', 'reflected', 'vswr', 'stage1', 'stage2', 'stage3', 'stage4', 'total'];
+  const NUMBER_FIELDS = ['forward_w', 'reflected_w', 'vswr', 'stage1_a', 'stage2_a', 'stage3_a', 'stage4_a', 'total_a'];
+  const FIRST_CURRENT = 3;            // the powers and VSWR come before
   const NO_CHART = 'Chart unavailable: install the libjs-dygraphs package.';
 
   const $ = (id) => document.getElementById(id);
@@ -22,11 +24,51 @@
     return Number.isFinite(ms) ? ms : null;
   }
 
-  // Local wall-clock time, 24-hour, like the desktop alarm list.
+  // ---- Times ---------------------------------------------------------------
+
+  // Times of day are local unless the reader chose UTC, which this browser remembers; each says
+  // its zone: "16:07:51 UTC", "16:07:51 CET" or, where the zone has no short name, "UTC+5:30".
+  const ZONE_KEY = 'wattmeter.times';
+  let utc = false;
+  try { utc = localStorage.getItem(ZONE_KEY) === 'utc'; } catch (err) { /* not remembered */ }
+
+  // The browser's own language may only offer "GMT+1"; English names "CET" and "EST".
+  const zoneFormats = [navigator.language, 'en-GB', 'en-US'].flatMap((lang) => {
+    try { return [new Intl.DateTimeFormat(lang, { timeZoneName: 'short' })]; } catch (err) { return []; }
+  });
+  function localZone(ms) {
+    const d = new Date(ms);
+    for (const f of zoneFormats) {
+      const name = f.formatToParts(d).find((p) => p.type === 'timeZoneName');
+      if (name && /^[A-Z]{2,5}$/.test(name.value)) return name.value;
+    }
+    const east = -d.getTimezoneOffset(), h = Math.floor(Math.abs(east) / 60), m = Math.abs(east) % 60;
+    return east === 0 ? 'UTC' : `UTC${east < 0 ? '-' : '+'}${h}${m ? `:${pad2(m)}` : ''}`;
+  }
+  const zoneAt = (ms) => (utc ? 'UTC' : localZone(ms));
+
+  // 24-hour, like the desktop alarm list, with the zone.
   function clock(ms) {
     if (ms === null) return '--:--:--';
     const d = new Date(ms);
-    return `${pad2(d.getHours())}:${pad2(d.getMinutes())}:${pad2(d.getSeconds())}`;
+    const hms = utc ? [d.getUTCHours(), d.getUTCMinutes(), d.getUTCSeconds()]
+      : [d.getHours(), d.getMinutes(), d.getSeconds()];
+    return `${hms.map(pad2).join(':')} ${zoneAt(ms)}`;
+  }
+
+  function showZoneChoice() {
+    $('zone-local').textContent = `Local (${localZone(Date.now())})`;
+    $('zone-local').setAttribute('aria-pressed', String(!utc));
+    $('zone-utc').setAttribute('aria-pressed', String(utc));
+  }
+
+  function chooseZone(toUtc) {
+    utc = toUtc;
+    try { localStorage.setItem(ZONE_KEY, utc ? 'utc' : 'local'); } catch (err) { /* this page only */ }
+    showZoneChoice();
+    showFreshness();
+    for (const li of $('alarms').children) li.textContent = alarmLine(li.dataset);
+    drawChart();
   }
 
   // ---- Current state -------------------------------------------------------
@@ -59,6 +101,7 @@
   }
 
   const alarmKey = (a) => `${str(a.time)}|${str(a.text)}`;
+  const alarmLine = (a) => `${clock(parseTime(a.time))} - ${a.text}`;
   let shownAlarms = [];   // keys of the listed alarms, oldest first
 
   // The server keeps only the newest alarms, so entries leave at the top and
@@ -75,7 +118,8 @@
     const kept = shownAlarms.length - drop;
     for (const a of alarms.slice(kept)) {
       const li = document.createElement('li');
-      li.textContent = `${clock(parseTime(a.time))} - ${str(a.text)}`;
+      Object.assign(li.dataset, { time: str(a.time), text: str(a.text) });
+      li.textContent = alarmLine(li.dataset);
       ol.appendChild(li);
     }
     shownAlarms = keys;
@@ -122,6 +166,8 @@
       else if (idle) setLive('off', 'Polling off');
       else setLive('stale', 'Stale');
     }
+    const t = parseTime(current.time);
+    $('updated').textContent = t === null ? 'No reading yet' : `Last reading ${clock(t)}`;
     const since = parseTime(current.over_power_warning_open_since);
     $('warning').hidden = since === null;
     if (since !== null) $('warning').textContent = `Over-power warning open since ${clock(since)}: dismiss it at the window, or with DISMISS WARNING`;
@@ -144,14 +190,18 @@
     showLamp('6m', state.band === '6m');
     showAlarms(state.alarms);
     const t = parseTime(state.time);
-    $('updated').textContent = t === null ? 'No readings yet' : `Last reading ${clock(t)}`;
 
     let changed = addChartAlarms(state.alarms);
-    // Silence and a port that is not open break the line before the next reading.
+    // Silence and a port that is not open break the lines before the next reading.
     if (state.amplifier === 'silent' || !state.port_open) gapPending = true;
     if (t !== null && t !== lastReadingTime) {
       lastReadingTime = t;
-      const fresh = [toRow(t, state)];
+      // The latest scan: the powers if it found them, the currents if it found them.
+      const scan = { time: state.time };
+      for (const [i, f] of NUMBER_FIELDS.entries()) {
+        if (parseTime(i < FIRST_CURRENT ? state.powers_time : state.currents_time) === t) scan[f] = state[f];
+      }
+      const fresh = [toRow(t, scan)];
       if (gapPending && rows.length) fresh.unshift(gapRow(t - 1));
       gapPending = false;
       changed = addRows(fresh) || changed;
@@ -159,32 +209,63 @@
     if (changed) drawChart();
   }
 
-  // ---- Chart ---------------------------------------------------------------
+  // ---- Charts --------------------------------------------------------------
 
   const haveDygraph = typeof Dygraph === 'function';
-  let graph = null, lastReadingTime = null, gapPending = false;
-  let rows = [];                 // [Date, forward W, reflected W, VSWR], oldest first
+  let lastReadingTime = null, gapPending = false;
+  let rows = [];                 // {t, v: a number or null for each of NUMBER_FIELDS}, oldest first
+  let zoomX = null;              // the time span the reader zoomed to on either chart
   const chartAlarms = new Map(); // alarmKey -> {t, text}
   const colours = {};            // series and grid colours from style.css
 
-  const toRow = (t, r) => [new Date(t), num(r.forward_w), num(r.reflected_w), num(r.vswr)];
-  const gapRow = (t) => [new Date(t), null, null, null];
-  const isGap = (r) => r[1] === null && r[2] === null && r[3] === null;
+  // The right-hand axis's labels, dygraphs' tick length (drawn on both sides of the axis) and
+  // its own gap right of the plot.
+  const Y2_WIDTH = 56, TICK = 3, RIGHT_GAP = 5;
+  // Each chart draws its fields from the scans that found one of them, on one time axis.
+  const charts = [
+    { id: 'chart', fields: [0, 1, 2], colours: ['fwd', 'ref', 'vswr'], graph: null, empty: 'Waiting for readings...',
+      options: {
+        labels: ['Time', 'Forward (W)', 'Reflected (W)', 'VSWR'],
+        series: { 'Reflected (W)': { strokePattern: [8, 4] }, VSWR: { axis: 'y2', strokePattern: [2, 4] } },
+        // Dygraphs sets each axis title inside its tick labels' width, at the outer edge: the
+        // widths leave the title its own strip beside the widest tick label ("1000", "1.25").
+        axes: { y: { includeZero: true, axisLabelWidth: 54 },
+                y2: { independentTicks: true, drawGrid: false, axisLabelWidth: Y2_WIDTH } },
+        ylabel: 'Power (W)', y2label: 'VSWR',
+      } },
+    { id: 'chart-current', fields: [7], colours: ['total'], graph: null,
+      empty: 'No current reading yet: Polling > Include Current reads the currents.',
+      options: {
+        labels: ['Time', 'Total (A)'],
+        axes: { y: { includeZero: true, axisLabelWidth: 54 } },
+        ylabel: 'Current (A)',
+        // No right-hand axis: a gap as wide keeps the plot under the first one, time for time.
+        rightGap: RIGHT_GAP + Y2_WIDTH + 2 * TICK,
+      } },
+  ];
+
+  const toRow = (t, r) => ({ t, v: NUMBER_FIELDS.map((f) => num(r[f])) });
+  const gapRow = (t) => ({ t, v: NUMBER_FIELDS.map(() => null) });
+  const isGap = (r) => r.slice(1).every((v) => v === null);
 
   function addRows(newRows) {
-    const all = rows.concat(newRows).sort((a, b) => a[0] - b[0]);
-    rows = all.filter((r, i) => i === 0 || r[0].getTime() !== all[i - 1][0].getTime());
+    const all = rows.concat(newRows).sort((a, b) => a.t - b.t);
+    rows = all.filter((r, i) => i === 0 || r.t !== all[i - 1].t);
     return newRows.length > 0;
   }
 
-  // What the chart draws: a null point wherever two readings are too far apart, so that no line
-  // joins readings across a spell without any.
-  function withGaps() {
+  // What a chart draws: its fields from each scan that found one, and a null point at every break
+  // and wherever two of its readings are too far apart, so that no line joins readings across a
+  // spell without any.
+  function fileOf(chart) {
     const out = [];
     for (const r of rows) {
+      const values = chart.fields.map((i) => r.v[i]);
+      const brk = r.v.every((v) => v === null);
+      if (!brk && values.every((v) => v === null)) continue;
       const prev = out[out.length - 1];
-      if (prev && !isGap(prev) && !isGap(r) && r[0] - prev[0] > GAP_MS) out.push(gapRow(r[0].getTime() - 1));
-      out.push(r);
+      if (prev && !brk && !isGap(prev) && r.t - prev[0] > GAP_MS) out.push([new Date(r.t - 1), ...values.map(() => null)]);
+      out.push([new Date(r.t), ...values]);
     }
     return out;
   }
@@ -204,22 +285,24 @@
   // badly set PC clock cannot empty the chart.
   function trim() {
     if (rows.length === 0) return;
-    const cutoff = rows[rows.length - 1][0].getTime() - WINDOW_MS;
-    const first = rows.findIndex((r) => r[0].getTime() >= cutoff);
+    const cutoff = rows[rows.length - 1].t - WINDOW_MS;
+    const first = rows.findIndex((r) => r.t >= cutoff);
     if (first > 0) rows = rows.slice(first);
     for (const [key, a] of chartAlarms) if (a.t < cutoff) chartAlarms.delete(key);
   }
 
   function readColours() {
     const css = getComputedStyle(document.documentElement);
-    for (const name of ['fwd', 'ref', 'vswr', 'alarm', 'grid', 'fg']) colours[name] = css.getPropertyValue(`--${name}`).trim();
+    for (const name of ['fwd', 'ref', 'vswr', 'total', 'alarm', 'grid', 'fg']) colours[name] = css.getPropertyValue(`--${name}`).trim();
   }
 
-  const themeOptions = () => ({ colors: [colours.fwd, colours.ref, colours.vswr],
-                                gridLineColor: colours.grid, axisLineColor: colours.grid });
+  const themeOptions = (chart) => ({ colors: chart.colours.map((c) => colours[c]),
+                                     gridLineColor: colours.grid, axisLineColor: colours.grid });
+  // The time axis in the chosen zone, named under it.
+  const timeOptions = () => ({ labelsUTC: utc, xlabel: `Time (${zoneAt(rows.length ? rows[rows.length - 1].t : Date.now())})` });
 
-  // Alarm times as vertical dash-dot lines, each labelled with its text.
-  function drawAlarmMarks(ctx, area, g) {
+  // Alarm times as vertical dash-dot lines, each labelled with its text on the first chart.
+  function drawAlarmMarks(ctx, area, g, labelled) {
     ctx.save();
     Object.assign(ctx, { strokeStyle: colours.alarm, fillStyle: colours.fg, lineWidth: 1.5, font: '11px system-ui, sans-serif' });
     ctx.setLineDash([6, 3, 2, 3]);
@@ -227,6 +310,7 @@
       const x = Math.round(g.toDomXCoord(a.t)) + 0.5;
       if (x < area.x || x > area.x + area.w) continue;
       ctx.beginPath(); ctx.moveTo(x, area.y); ctx.lineTo(x, area.y + area.h); ctx.stroke();
+      if (!labelled) continue;
       ctx.save();   // the text runs downwards beside its line
       ctx.translate(x + 3, area.y + 4);
       ctx.rotate(Math.PI / 2);
@@ -237,11 +321,11 @@
   }
 
   // Values under the pointer, plus any alarm marked within a few pixels.
-  function showReadout(event, x, points) {
+  function showReadout(graph, x, points) {
     const parts = [clock(x)];
     for (const p of points) {
-      const watts = p.name !== 'VSWR';
-      if (num(p.yval) !== null) parts.push(`${p.name.replace(' (W)', '')} ${fmt(p.yval, watts ? 1 : 2)}${watts ? ' W' : ''}`);
+      const [, name, unit] = /^(.*?)(?: \((\w)\))?$/.exec(p.name);
+      if (num(p.yval) !== null) parts.push(`${name} ${fmt(p.yval, unit === 'W' ? 1 : 2)}${unit ? ` ${unit}` : ''}`);
     }
     const px = graph.toDomXCoord(x);
     const near = [...chartAlarms.values()].filter((a) => Math.abs(graph.toDomXCoord(a.t) - px) <= 8);
@@ -249,55 +333,71 @@
     $('readout').textContent = parts.join(' \u00b7 ');
   }
 
-  function createGraph(box) {
-    return new Dygraph(box, withGaps(), Object.assign({
-      labels: ['Time', 'Forward (W)', 'Reflected (W)', 'VSWR'], strokeWidth: 2,
-      series: { 'Reflected (W)': { strokePattern: [8, 4] }, VSWR: { axis: 'y2', strokePattern: [2, 4] } },
-      // Dygraphs sets each axis title inside its tick labels' width, at the outer edge: the
-      // widths leave the title its own strip beside the widest tick label ("1000", "1.25").
-      axes: { y: { includeZero: true, axisLabelWidth: 54 },
-              y2: { independentTicks: true, drawGrid: false, axisLabelWidth: 56 } },
-      ylabel: 'Power (W)', y2label: 'VSWR', yLabelWidth: 18,
-      animatedZooms: false, highlightCircleSize: 4,
-      underlayCallback: drawAlarmMarks, highlightCallback: showReadout,
+  // Zooming either chart zooms both; zooming out to everything follows the newest readings again.
+  function zoomed(graph, min, max) {
+    const all = timeSpan();
+    zoomX = graph.isZoomed('x') && (min > all[0] || max < all[1]) ? [min, max] : null;
+    drawChart();
+  }
+
+  const timeSpan = () => [rows[0].t, Math.max(rows[rows.length - 1].t, rows[0].t + 1000)];
+
+  function createGraph(chart, box, file, span) {
+    const labelled = chart.fields.length > 1;
+    return new Dygraph(box, file, Object.assign({
+      strokeWidth: 2, yLabelWidth: 18, animatedZooms: false, highlightCircleSize: 4, dateWindow: span,
+      underlayCallback: (ctx, area, g) => drawAlarmMarks(ctx, area, g, labelled),
+      highlightCallback: function (e, x, points) { showReadout(this, x, points); },
       unhighlightCallback: () => { $('readout').textContent = HINT; },
-    }, themeOptions()));
+      zoomCallback: function (min, max) { zoomed(this, min, max); },
+    }, chart.options, themeOptions(chart), timeOptions()));
   }
 
   function drawChart() {
     trim();
-    const box = $('chart');
-    const file = withGaps();
-    box.dataset.points = String(file.filter((r) => !isGap(r)).length);
-    box.dataset.gaps = String(file.filter(isGap).length);
-    if (!haveDygraph) return;
-    if (rows.length === 0) {
-      if (graph) { graph.destroy(); graph = null; }
-      box.textContent = 'Waiting for readings...';
-    } else if (graph) {
-      graph.updateOptions({ file });
-    } else {
-      graph = createGraph(box);
+    const span = zoomX || (rows.length ? timeSpan() : null);
+    for (const chart of charts) {
+      const box = $(chart.id);
+      const file = fileOf(chart);
+      const points = file.filter((r) => !isGap(r)).length;
+      box.dataset.points = String(points);
+      box.dataset.gaps = String(file.length - points);
+      if (!haveDygraph) continue;
+      if (points === 0) {
+        if (chart.graph) { chart.graph.destroy(); chart.graph = null; }
+        box.textContent = chart.empty;
+      } else if (chart.graph) {
+        chart.graph.updateOptions(Object.assign({ file, dateWindow: span }, timeOptions()));
+      } else {
+        chart.graph = createGraph(chart, box, file, span);
+      }
     }
   }
 
   function setUpChart() {
-    const box = $('chart');
+    showZoneChoice();
+    $('zone-local').addEventListener('click', () => chooseZone(false));
+    $('zone-utc').addEventListener('click', () => chooseZone(true));
     if (!haveDygraph) {
+      const box = $('chart');
       box.textContent = NO_CHART;
       for (const attr of ['role', 'aria-label']) box.removeAttribute(attr);
       box.classList.add('unavailable');
-      for (const id of ['reset-zoom', 'chart-key', 'readout']) $(id).hidden = true;
+      for (const id of ['reset-zoom', 'chart-key', 'readout', 'current-chart']) $(id).hidden = true;
       return;
     }
     // The stock legend writes style="" attributes, which this page's content
     // security policy refuses; the page shows its own key and readout instead.
     Dygraph.PLUGINS = Dygraph.PLUGINS.filter((p) => p !== Dygraph.Plugins.Legend);
     readColours();
-    $('reset-zoom').addEventListener('click', () => { if (graph) graph.resetZoom(); });
+    $('reset-zoom').addEventListener('click', () => {
+      zoomX = null;
+      for (const chart of charts) if (chart.graph) chart.graph.resetZoom();
+      drawChart();
+    });
     window.matchMedia('(prefers-color-scheme: light)').addEventListener('change', () => {
       readColours();
-      if (graph) graph.updateOptions(themeOptions());
+      for (const chart of charts) if (chart.graph) chart.graph.updateOptions(themeOptions(chart));
     });
   }
 
@@ -314,8 +414,8 @@
       const list = h && Array.isArray(h.readings) ? h.readings : [];
       const got = list.filter((r) => r && parseTime(r.time)).map((r) => toRow(parseTime(r.time), r));
       // The server's history replaces ours; keep only pushed readings newer than it.
-      const newest = got.reduce((m, r) => Math.max(m, r[0].getTime()), -Infinity);
-      rows = rows.filter((r) => r[0].getTime() > newest);
+      const newest = got.reduce((m, r) => Math.max(m, r.t), -Infinity);
+      rows = rows.filter((r) => r.t > newest);
       addRows(got);
       addChartAlarms(h && h.alarms);
       drawChart();
