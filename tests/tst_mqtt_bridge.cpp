@@ -20,7 +20,7 @@ template <typename Serial>
 std::unique_ptr<mqtt::Bridge> bridge(const Broker& broker, Window<Serial>& w, bool control) {
     qputenv("WATTMETER_MQTT_PASSWORD", "secret");
     QString error;
-    auto started = mqtt::Bridge::start({broker.url(), {}, {}, "n1", control}, w.station,
+    auto started = mqtt::Bridge::start({broker.url(), {}, {}, "n1", control, {}}, w.station,
                                        w.monitor->commands(), error);
     if (!started)
         qFatal("%s", qPrintable(error));
@@ -98,7 +98,7 @@ void tst_mqtt_bridge::publishesTheStation() {
                  config.constData());
         ++entities;
     }
-    QCOMPARE(entities, 13);
+    QCOMPARE(entities, 18);
     // How Home Assistant shows them: the digits, what tells of the line or sets the station,
     // and Reset as a restart.
     QMap<QByteArray, QJsonObject> entity;

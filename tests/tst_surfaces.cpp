@@ -257,7 +257,7 @@ void tst_surfaces::overPowerReachesEverySurfaceWhileTheBoxWaits() {
     qputenv("WATTMETER_MQTT_PASSWORD", "secret");
     QString error;
     Subscriber alarms(broker_);
-    const auto bridge = mqtt::Bridge::start({broker_.url(), {}, {}, "n1", false}, f.station,
+    const auto bridge = mqtt::Bridge::start({broker_.url(), {}, {}, "n1", false, {}}, f.station,
                                             f.monitor->commands(), error);
     QVERIFY2(bridge, qPrintable(error));
     (void)f.monitor->choosePort(1); // the tick now comes 500 ms after the line goes quiet
