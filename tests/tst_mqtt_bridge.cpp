@@ -6,7 +6,9 @@
 #include "support/broker.h"
 #include "support/pty.h"
 #include "support/window_fixture.h"
+#include "telemetry/protocol.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
@@ -20,7 +22,7 @@ template <typename Serial>
 std::unique_ptr<mqtt::Bridge> bridge(const Broker& broker, Window<Serial>& w, bool control) {
     qputenv("WATTMETER_MQTT_PASSWORD", "secret");
     QString error;
-    auto started = mqtt::Bridge::start({broker.url(), {}, {}, "n1", control}, w.station,
+    auto started = mqtt::Bridge::start({broker.url(), {}, {}, "n1", control, {}}, w.station,
                                        w.monitor->commands(), error);
     if (!started)
         qFatal("%s", qPrintable(error));
@@ -43,6 +45,55 @@ bool publish(const Broker& broker, const QStringList& arguments, const QByteArra
     pub.write(lines);
     pub.closeWriteChannel();
     return pub.waitForFinished(5000) && pub.exitCode() == 0;
+}
+
+// The keys Home Assistant's MQTT discovery takes (it drops others without a word), those of every
+// entity under "", of its maps and of each platform, a * before each it needs; and the values it
+// takes where they are few.
+const QMap<QString, QString> kKeys{
+    {"", "availability availability_mode availability_template availability_topic device "
+         "enabled_by_default encoding entity_category entity_picture icon json_attributes_template "
+         "json_attributes_topic *name object_id *origin qos *unique_id"},
+    {"availability", "*topic value_template payload_available payload_not_available"},
+    {"device", "*identifiers connections configuration_url hw_version manufacturer model name "
+               "serial_number suggested_area sw_version via_device"},
+    {"origin", "*name sw_version support_url"},
+    {"sensor", "*state_topic value_template device_class expire_after force_update options "
+               "last_reset_value_template state_class suggested_display_precision "
+               "unit_of_measurement"},
+    {"binary_sensor", "*state_topic value_template device_class expire_after force_update "
+                      "off_delay payload_on payload_off"},
+    {"button", "*command_topic command_template device_class payload_press retain"},
+    {"switch", "*command_topic state_topic value_template command_template device_class "
+               "optimistic payload_on payload_off state_on state_off retain"},
+    {"event", "*state_topic *event_types value_template device_class"}};
+const QMap<QString, QString> kValues{
+    {"availability_mode", "all any latest"},
+    {"entity_category", "config diagnostic"},
+    {"sensor/entity_category", "diagnostic"},
+    {"binary_sensor/entity_category", "diagnostic"},
+    {"sensor/state_class", "measurement total total_increasing"},
+    {"binary_sensor/device_class",
+     "battery battery_charging carbon_monoxide cold connectivity door garage_door gas heat light "
+     "lock moisture motion moving occupancy opening plug power presence problem running safety "
+     "smoke sound tamper update vibration window"},
+    {"button/device_class", "identify restart update"},
+    {"switch/device_class", "outlet switch"},
+    {"event/device_class", "button doorbell motion"}};
+
+void checkKeys(const QString& platform, const QString& map, const QJsonObject& o) {
+    const QString keys = kKeys[map] + ' ' + (map.isEmpty() ? kKeys[platform] : QString());
+    for (const QString& key : keys.split(' ', Qt::SkipEmptyParts))
+        QVERIFY2(!key.startsWith('*') || o.contains(key.mid(1)), qPrintable(platform + key));
+    for (auto it = o.begin(); it != o.end(); ++it) {
+        QVERIFY2(QString(keys).remove('*').split(' ').contains(it.key()), qPrintable(it.key()));
+        const QString values = kValues.value(platform + '/' + it.key(), kValues.value(it.key()));
+        QVERIFY2(values.isEmpty() || values.split(' ').contains(it->toString()),
+                 qPrintable(platform + '/' + it.key() + ": " + it->toString()));
+        for (const QJsonValue inner : it->isArray() ? it->toArray() : QJsonArray{*it})
+            if (inner.isObject())
+                checkKeys(platform, it.key(), inner.toObject());
+    }
 }
 
 } // namespace
@@ -84,33 +135,59 @@ void tst_mqtt_bridge::publishesTheStation() {
              qPrintable(state["time"].toString()));
     QCOMPARE(state["forward_w"].toDouble(), state["texts"]["forward"].toString().toDouble());
 
-    // Every entity of the device, with what Home Assistant needs of it.
+    // Every entity of the device, kept on the broker.
     QVERIFY(live.saw("homeassistant/sensor/wattmeter_n1/last_alarm/config"));
-    int entities = 0;
-    for (const QByteArray& config : payloads(later.seen, "1 homeassistant/")) {
-        const QJsonObject o = QJsonDocument::fromJson(config).object();
-        QVERIFY2(o["state_topic"].toString().startsWith("wattmeter/n1/") &&
-                     o["unique_id"].toString().startsWith("wattmeter_n1_") &&
+    QTRY_COMPARE(payloads(later.all(), "1 homeassistant/").size(), 18);
+    // How Home Assistant takes them: keys and values its schemas accept, and templates that
+    // render what the platform takes from the state above, alarms known and unknown, and command
+    // results.
+    const QByteArray now = payloads(later.seen, "1 wattmeter/n1/state").last();
+    const QMap<QString, QByteArrayList> samples{
+        {"wattmeter/n1/state", {now}},
+        {"wattmeter/n1/alarm", {R"({"text":"SUM OF CURRENT > 100.00 AMPS"})", R"({"text":"NEW"})"}},
+        {"wattmeter/n1/command/result",
+         {R"({"command":"RESET","result":"sent"})",
+          R"({"command":"STATUS","result":"refused","reason":"too fast","count":15})"}}};
+    QList<std::pair<QString, QByteArray>> templates;
+    QList<QJsonObject> of; // the entity of each template
+    for (const auto& [where, payload] : mqtt::Bridge::discovery("n1", true, "http://shack/")) {
+        QJsonObject o = QJsonDocument::fromJson(payload).object();
+        checkKeys(where.split('/').value(1), {}, o);
+        QVERIFY2((!o.contains("state_topic") || samples.contains(o["state_topic"].toString())) &&
                      (o["availability_topic"] == "wattmeter/n1/availability" ||
-                      o["availability"][0]["topic"] == "wattmeter/n1/availability") &&
-                     o["device"]["identifiers"][0] == "wattmeter_n1" &&
-                     o["origin"]["name"] == "Vorlan Wattmeter" && o.contains("name") &&
-                     (o["expire_after"] == 180 || o["state_topic"] == "wattmeter/n1/alarm"),
-                 config.constData());
-        ++entities;
+                      o["availability"][0]["topic"] == "wattmeter/n1/availability"),
+                 payload.constData());
+        o["platform"] = QString(where.split('/').value(1));
+        for (const QByteArray& sample : samples.value(o["state_topic"].toString()))
+            templates << std::pair(o["value_template"].toString(), sample), of << o;
+        if (o.contains("availability"))
+            templates << std::pair(o["availability"][1]["value_template"].toString(), now),
+                of << QJsonObject{{"platform", "availability"}};
     }
-    QCOMPARE(entities, 13);
-    // How Home Assistant shows them: the digits, what tells of the line or sets the station,
-    // and Reset as a restart.
-    QMap<QByteArray, QJsonObject> entity;
-    for (const auto& [where, payload] : mqtt::Bridge::discovery("n1", true))
-        entity[where.split('/').value(3)] = QJsonDocument::fromJson(payload).object();
-    QCOMPARE(entity["forward_power"]["suggested_display_precision"], 0);
-    QCOMPARE(entity["vswr"]["suggested_display_precision"], 2);
-    QCOMPARE(entity["total_current"]["suggested_display_precision"], 2);
-    QCOMPARE(entity["port_up"]["entity_category"], "diagnostic");
-    QCOMPARE(entity["polling"]["entity_category"], "config");
-    QCOMPARE(entity["reset"]["device_class"], "restart");
+    const QStringList rendered = render(templates);
+    QMap<QString, QStringList> shown; // by entity: its states, or its event types
+    for (qsizetype i = 0; i < templates.size(); ++i) {
+        const QString v = rendered.value(i, "none rendered");
+        const QJsonObject& o = of[i];
+        const QJsonValue event = QJsonDocument::fromJson(v.toUtf8())["event_type"];
+        bool number = false;
+        v.toDouble(&number);
+        const QMap<QString, bool> takes{
+            {"availability", v == (state["readings_live"].toBool() ? "online" : "offline")},
+            {"binary_sensor", v == "ON" || v == "OFF" || v == "None"},
+            {"switch", v == o["state_on"] || v == o["state_off"]},
+            {"event", o["event_types"].toArray().contains(event)},
+            {"sensor", v == "None" || (o.contains("options") ? o["options"].toArray().contains(v)
+                                       : o["device_class"] == "timestamp"
+                                           ? QDateTime::fromString(v, Qt::ISODate).isValid()
+                                       : o.contains("state_class") ? number
+                                                                   : !v.isEmpty())}};
+        QVERIFY2(takes[o["platform"].toString()], qPrintable(o["name"].toString() + ": " + v));
+        shown[o["name"].toString()] << (event.isString() ? event.toString() : v);
+    }
+    QCOMPARE(shown["Alarm"], (QStringList{"sum_of_current_over_100_a", "other"}));
+    QCOMPARE(shown["Last command"],
+             (QStringList{"RESET: sent", "STATUS: refused (too fast, 15 times)"}));
     // Without control, no buttons or switches are left behind.
     for (const char* config : {"button/wattmeter_n1/reset", "switch/wattmeter_n1/polling"})
         QVERIFY(live.saw(QByteArray(" homeassistant/") + config + "/config \n"));

@@ -54,21 +54,16 @@ struct Surfaces {
     QJsonObject state() { return QJsonDocument::fromJson(view.stateJson()).object(); }
 };
 
-// Home Assistant's availability of a numeric sensor against the state, with the program online:
-// "{{ 'online' if value_json.KEY else 'offline' }}", rendered.
+// Home Assistant's availability of a numeric sensor against the state, with the program online.
 QString availability(const QJsonObject& state) {
     for (const auto& [topic, payload] : mqtt::Bridge::discovery("n1", false)) {
-        if (!topic.endsWith("/forward_power/config"))
-            continue;
         const QJsonObject config = QJsonDocument::fromJson(payload).object();
-        if (config["availability_mode"] != "all")
-            return "not all";
-        const QRegularExpression form(R"(^\{\{ '(\w+)' if value_json\.(\w+) else '(\w+)' \}\}$)");
-        const auto match = form.match(config["availability"][1]["value_template"].toString());
-        if (!match.hasMatch())
-            return "no template";
-        const QJsonValue value = state[match.captured(2)];
-        return match.captured(value.isBool() ? (value.toBool() ? 1 : 3) : 3);
+        if (topic.endsWith("/forward_power/config"))
+            return config["availability_mode"] != "all"
+                       ? "not all"
+                       : render({{config["availability"][1]["value_template"].toString(),
+                                  QJsonDocument(state).toJson()}})
+                             .value(0);
     }
     return "no sensor";
 }
@@ -257,7 +252,7 @@ void tst_surfaces::overPowerReachesEverySurfaceWhileTheBoxWaits() {
     qputenv("WATTMETER_MQTT_PASSWORD", "secret");
     QString error;
     Subscriber alarms(broker_);
-    const auto bridge = mqtt::Bridge::start({broker_.url(), {}, {}, "n1", false}, f.station,
+    const auto bridge = mqtt::Bridge::start({broker_.url(), {}, {}, "n1", false, {}}, f.station,
                                             f.monitor->commands(), error);
     QVERIFY2(bridge, qPrintable(error));
     (void)f.monitor->choosePort(1); // the tick now comes 500 ms after the line goes quiet

@@ -90,9 +90,8 @@ QJsonObject stateJson(const Station& station) {
     state["over_power_warning_open_since"] = warning.open ? isoTime(warning.since) : QJsonValue();
     state["polling"] = station.polling().on;
     state["currents"] = station.polling().currents;
-    static const char* const kJournal[] = {"off", "ok", "failing"};
     const Station::Journal& journal = station.journal();
-    state["journal"] = kJournal[journal.state];
+    state["journal"] = kJournalStates[journal.state];
     if (journal.state != Station::Journal::Off) {
         state["journal_lines_waiting"] = qint64(journal.waiting);
         state["journal_lines_lost"] = qint64(journal.lost);

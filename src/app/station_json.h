@@ -18,6 +18,9 @@ inline constexpr const char* kDisplayNames[] = {"forward", "reflected", "vswr", 
 inline constexpr const char* kNumberNames[] = {"forward_w", "reflected_w", "vswr",     "stage1_a",
                                                "stage2_a",  "stage3_a",    "stage4_a", "total_a"};
 
+// The journal's state, as Station::Journal::State numbers it.
+inline constexpr const char* kJournalStates[] = {"off", "ok", "failing"};
+
 QJsonObject stateJson(const Station& station);
 // Calls changed() after every change of the station that stateJson() shows.
 void followState(const Station& station, const QObject* context,

@@ -6,12 +6,15 @@
 #include "app/station.h"
 #include "app/station_json.h"
 #include "mqtt/client.h"
+#include "telemetry/protocol.h"
 
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <span>
 
 namespace mqtt {
 
@@ -34,6 +37,8 @@ struct Entity {
     const char* deviceClass = nullptr;
     int precision = -1;             // the digits Home Assistant shows; -1: its own choice
     const char* category = nullptr; // "diagnostic" for what tells of the line, not the amplifier
+    const char* stateClass = nullptr;
+    std::span<const char* const> options = {}; // what an "enum" can say
 };
 
 const QString kAnswering = QStringLiteral("{% if value_json.amplifier == 'answering' %}ON"
@@ -43,7 +48,9 @@ const QString kAnswering = QStringLiteral("{% if value_json.amplifier == 'answer
 const QString kLiveTemplate =
     QStringLiteral("{{ 'online' if value_json.readings_live else 'offline' }}");
 
-// What the state topic tells.
+constexpr const char* kBands[] = {"2m", "6m"};
+
+// What the state topic tells of the amplifier.
 const Entity kReadings[] = {
     {"sensor", "forward_power", "Forward power", "{{ value_json.forward_w }}", "W", "power", 0},
     {"sensor", "reflected_power", "Reflected power", "{{ value_json.reflected_w }}", "W", "power",
@@ -54,7 +61,8 @@ const Entity kReadings[] = {
     {"sensor", "stage3_current", "Stage 3 current", "{{ value_json.stage3_a }}", "A", "current", 2},
     {"sensor", "stage4_current", "Stage 4 current", "{{ value_json.stage4_a }}", "A", "current", 2},
     {"sensor", "total_current", "Total current", "{{ value_json.total_a }}", "A", "current", 2},
-    {"sensor", "band", "Band", "{{ value_json.band }}", nullptr, "enum"},
+    {"sensor", "band", "Band", "{{ value_json.band }}", nullptr, "enum", -1, nullptr, nullptr,
+     kBands},
     {"binary_sensor", "port_up", "Serial port", "{{ 'ON' if value_json.port_open else 'OFF' }}",
      nullptr, "connectivity", -1, "diagnostic"},
     {"binary_sensor", "amplifier_answering", "Amplifier answering", nullptr, nullptr, nullptr, -1,
@@ -62,6 +70,42 @@ const Entity kReadings[] = {
     {"binary_sensor", "over_power_warning", "Over-power warning",
      "{{ 'ON' if value_json.over_power_warning_open_since else 'OFF' }}", nullptr, "problem"},
 };
+// What it tells of the program: the line, the journal and the broker. Their values are no
+// readings, so they stay available when the readings go stale (the last reply tells most then).
+const Entity kDiagnostics[] = {
+    {.component = "sensor",
+     .object = "last_reply",
+     .name = "Last reply",
+     .value = "{{ value_json.last_reply }}",
+     .deviceClass = "timestamp",
+     .category = "diagnostic"},
+    {.component = "sensor",
+     .object = "journal",
+     .name = "Journal",
+     .value = "{{ value_json.journal }}",
+     .deviceClass = "enum",
+     .category = "diagnostic",
+     .options = app::kJournalStates},
+    {.component = "sensor",
+     .object = "mqtt_reconnects",
+     .name = "Broker reconnects",
+     .value = "{{ value_json.mqtt_reconnects }}",
+     .category = "diagnostic",
+     .stateClass = "total_increasing"},
+    {.component = "sensor",
+     .object = "mqtt_alarms_dropped",
+     .name = "Alarms dropped for the broker",
+     .value = "{{ value_json.mqtt_alarms_dropped }}",
+     .category = "diagnostic",
+     .stateClass = "total_increasing"},
+};
+// The last remote command as its result tells it: "STATUS: refused (too fast, 15 times)".
+const QString kLastCommand =
+    QStringLiteral("{{ value_json.command }}: {{ value_json.result }}"
+                   "{% if value_json.reason is defined %} ({{ value_json.reason }}"
+                   "{% if value_json.count is defined %}, {{ value_json.count }} times{% endif %})"
+                   "{% endif %}");
+
 // The commands, with control only: buttons send their text, switches set on and off.
 const Entity kButtons[] = {
     {"button", "power", "Power", "POWER"},
@@ -83,6 +127,22 @@ const Switch kSwitches[] = {
 
 QByteArray json(const QJsonObject& object) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QString latin1(std::string_view text) {
+    return QString::fromLatin1(text.data(), qsizetype(text.size()));
+}
+
+// An alarm as Home Assistant's event: its id as the event type, the text beside it. A text the
+// table does not know is still an event, of the type "other", rather than one Home Assistant
+// refuses.
+QString alarmEvent() {
+    QJsonObject ids;
+    for (const telemetry::Alarm& alarm : telemetry::kAlarms)
+        ids[latin1(alarm.text)] = latin1(alarm.id);
+    return QStringLiteral("{% set ids = %1 %}{{ {'event_type': ids.get(value_json.text, '%2'), "
+                          "'text': value_json.text} | tojson }}")
+        .arg(QString::fromUtf8(json(ids)), latin1(telemetry::kOtherAlarmId));
 }
 
 } // namespace
@@ -121,8 +181,8 @@ std::unique_ptr<Bridge> Bridge::start(const Options& options, app::Station& stat
     client.willPayload = "offline";
     client.say = [](const QString& line) { app::say(app::Severity::Warning, line); };
     auto session = std::make_unique<Client>(client);
-    auto bridge = std::make_unique<Bridge>(Settings{node, options.control}, std::move(session),
-                                           station, commands);
+    auto bridge = std::make_unique<Bridge>(Settings{node, options.control, options.dashboard},
+                                           std::move(session), station, commands);
     if (!bridge->client_->start(error))
         return nullptr;
     return bridge;
@@ -131,7 +191,8 @@ std::unique_ptr<Bridge> Bridge::start(const Options& options, app::Station& stat
 Bridge::Bridge(const Settings& settings, std::unique_ptr<Client> client, app::Station& station,
                app::CommandPath& commands, QObject* parent)
     : QObject(parent), settings_(settings), client_(std::move(client)), station_(station),
-      commands_(commands), discovery_(discovery(settings.node, settings.control)) {
+      commands_(commands),
+      discovery_(discovery(settings.node, settings.control, settings.dashboard)) {
     discoveryHold_.setSingleShot(true);
     connect(&discoveryHold_, &QTimer::timeout, this, [this] {
         if (std::exchange(discoveryDue_, false))
@@ -177,19 +238,23 @@ void Bridge::publishState() {
     QJsonObject state = app::stateJson(station_);
     state["mqtt_alarms_dropped"] = qint64(client_->eventsDropped());
     state["mqtt_results_dropped"] = qint64(client_->resultsDropped());
+    state["mqtt_reconnects"] = qint64(client_->reconnects());
     client_->publishLatest(topic(settings_.node, "state"), json(state), true);
     stateEvery_.start(); // a minute from the last one
 }
 
-QList<std::pair<QByteArray, QByteArray>> Bridge::discovery(const QString& node, bool control) {
+QList<std::pair<QByteArray, QByteArray>> Bridge::discovery(const QString& node, bool control,
+                                                           const QString& dashboard) {
     QList<std::pair<QByteArray, QByteArray>> messages;
     const QString id = QStringLiteral("wattmeter_") + node;
     const QString base = QString::fromUtf8(topic(node, ""));
-    const QJsonObject device{{"identifiers", QJsonArray{id}},
-                             {"name", QStringLiteral("Amplifier on %1").arg(node)},
-                             {"manufacturer", "Vorlan"},
-                             {"model", "Wattmeter"},
-                             {"sw_version", WATTMETER_VERSION}};
+    QJsonObject device{{"identifiers", QJsonArray{id}},
+                       {"name", QStringLiteral("Amplifier on %1").arg(node)},
+                       {"manufacturer", "Vorlan"},
+                       {"model", "Wattmeter"},
+                       {"sw_version", WATTMETER_VERSION}};
+    if (!dashboard.isEmpty()) // "Visit" on the device's page
+        device["configuration_url"] = dashboard;
     const QJsonObject origin{{"name", app::kProgramName}, {"sw_version", WATTMETER_VERSION}};
     const auto publish = [&](const char* component, const char* object, QJsonObject config,
                              bool wanted) {
@@ -206,7 +271,7 @@ QList<std::pair<QByteArray, QByteArray>> Bridge::discovery(const QString& node, 
         config["origin"] = origin;
         messages.append({where, json(config)});
     };
-    for (const Entity& e : kReadings) {
+    const auto stateEntity = [&](const Entity& e) {
         QJsonObject config{{"name", e.name},
                            {"state_topic", base + "state"},
                            {"value_template", e.value ? QString(e.value) : kAnswering},
@@ -219,13 +284,22 @@ QList<std::pair<QByteArray, QByteArray>> Bridge::discovery(const QString& node, 
             config["suggested_display_precision"] = e.precision;
         if (e.category)
             config["entity_category"] = e.category;
-        const bool band = QByteArray(e.object) == "band";
-        if (band)
-            config["options"] = QJsonArray{"2m", "6m"};
-        else if (QByteArray(e.component) == "sensor") { // a number, for Home Assistant's history
+        if (e.stateClass)
+            config["state_class"] = e.stateClass;
+        if (!e.options.empty()) {
+            QJsonArray options;
+            for (const char* option : e.options)
+                options.append(option);
+            config["options"] = options;
+        }
+        return config;
+    };
+    for (const Entity& e : kReadings) {
+        QJsonObject config = stateEntity(e);
+        if (QByteArray(e.component) == "sensor" && e.options.empty()) {
+            // A number, for Home Assistant's history; available while the program runs and its
+            // readings are live, so that a stale number never looks current.
             config["state_class"] = "measurement";
-            // Available while the program runs and its readings are live, so that a stale
-            // number never looks current.
             config["availability"] = QJsonArray{
                 QJsonObject{{"topic", base + "availability"}},
                 QJsonObject{{"topic", base + "state"}, {"value_template", kLiveTemplate}}};
@@ -233,12 +307,32 @@ QList<std::pair<QByteArray, QByteArray>> Bridge::discovery(const QString& node, 
         }
         publish(e.component, e.object, config, true);
     }
+    for (const Entity& e : kDiagnostics)
+        publish(e.component, e.object, stateEntity(e), true);
+    QJsonArray eventTypes;
+    for (const telemetry::Alarm& alarm : telemetry::kAlarms)
+        eventTypes.append(latin1(alarm.id));
+    eventTypes.append(latin1(telemetry::kOtherAlarmId));
+    publish("event", "alarm",
+            {{"name", "Alarm"},
+             {"state_topic", base + "alarm"},
+             {"value_template", alarmEvent()},
+             {"event_types", eventTypes}},
+            true);
+    // The alarm's text as a state, for the versions of Home Assistant before events.
     publish("sensor", "last_alarm",
             {{"name", "Last alarm"},
              {"state_topic", base + "alarm"},
              {"value_template", "{{ value_json.text }}"},
              {"json_attributes_topic", base + "alarm"}},
             true);
+    publish("sensor", "last_command",
+            {{"name", "Last command"},
+             {"state_topic", base + "command/result"},
+             {"value_template", kLastCommand},
+             {"json_attributes_topic", base + "command/result"},
+             {"entity_category", "diagnostic"}},
+            control);
     for (const Entity& e : kButtons) {
         QJsonObject config{
             {"name", e.name}, {"command_topic", base + "command"}, {"payload_press", e.value}};

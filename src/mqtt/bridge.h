@@ -6,6 +6,7 @@
 //   wattmeter/<node>/availability     online / offline (retained; offline is the last will too)
 //   wattmeter/<node>/state            the state as /api/readings has it (retained)
 //   wattmeter/<node>/alarm            {"time": ..., "text": ...}, one message per alarm line
+//                                     (Home Assistant's event entity names it by its id)
 //   wattmeter/<node>/command          POWER, RESET, POLL ON, ... (with control only)
 //   wattmeter/<node>/command/result   {"command": ..., "result": "sent" | "refused", ...}; the
 //                                     refusals as too fast summed up with a "count", one a second
@@ -41,10 +42,12 @@ public:
         QString passwordFile; // empty: WATTMETER_MQTT_PASSWORD, if set
         QString node;         // empty: from the host name
         bool control = false; // take commands from the command topic
+        QString dashboard;    // the dashboard's address for other machines; empty: none
     };
     struct Settings {
         QString node; // safe in a topic
         bool control = false;
+        QString dashboard;
         int stateEveryMs = 60000; // the state again, so that only a program that is gone expires
         // Home Assistant's "online" republishes the discovery at most this often; the ones
         // that come meanwhile make one republish at the end.
@@ -64,8 +67,10 @@ public:
     static QByteArray topic(const QString& node, const char* leaf);
     QByteArray availabilityTopic() const { return topic(settings_.node, "availability"); }
     // Home Assistant's discovery of this node's device: topic and payload (empty: none, which
-    // removes an entity a run with control left behind).
-    static QList<std::pair<QByteArray, QByteArray>> discovery(const QString& node, bool control);
+    // removes an entity a run with control left behind); the device links to the dashboard
+    // when it is given.
+    static QList<std::pair<QByteArray, QByteArray>> discovery(const QString& node, bool control,
+                                                              const QString& dashboard = {});
     // "offline" on the availability topic, acknowledged or given up within a second.
     void stop();
     void setDiscoveryHold(std::chrono::milliseconds hold) {

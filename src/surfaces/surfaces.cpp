@@ -94,6 +94,19 @@ QStringList urlsOfThisMachine(const QHostAddress& listening, quint16 port) {
     return urls;
 }
 
+// Home Assistant's link to a dashboard that other machines reach: a name given for it, else an
+// address of this machine; none for one on loopback.
+QString link(const QHostAddress& listening, quint16 port, const QStringList& names) {
+    if (listening.isLoopback())
+        return {};
+    for (const QString& name : names)
+        if (name != QLatin1String("localhost") && !QHostAddress(name).isLoopback())
+            return url(name, port);
+    if (listening != QHostAddress::AnyIPv4 && listening != QHostAddress::AnyIPv6)
+        return url(listening, port);
+    return urlsOfThisMachine(listening, port).value(0);
+}
+
 } // namespace
 
 Surfaces::~Surfaces() = default;
@@ -112,6 +125,7 @@ std::unique_ptr<Surfaces> Surfaces::start(const Values& options, app::Station& s
         surfaces->journal->follow(station);
     }
     surfaces->view = std::make_unique<dashboard::StationView>(station);
+    QString dashboard; // for other machines: Home Assistant's link to it
     if (options.isSet(QStringLiteral("serve"))) {
         const QString where = options.value(QStringLiteral("serve"));
         QHostAddress address;
@@ -133,15 +147,16 @@ std::unique_ptr<Surfaces> Surfaces::start(const Values& options, app::Station& s
         if (!address.isLoopback())
             app::say(app::Severity::Warning, QStringLiteral("the dashboard is reachable from the "
                                                             "network, without authentication"));
+        dashboard = link(address, port, options.values(QStringLiteral("serve-host")));
     }
     if (options.isSet(QStringLiteral("mqtt"))) {
         QString why;
-        surfaces->bridge = mqtt::Bridge::start({options.value(QStringLiteral("mqtt")),
-                                                options.value(QStringLiteral("mqtt-ca")),
-                                                options.value(QStringLiteral("mqtt-password-file")),
-                                                options.value(QStringLiteral("mqtt-node")),
-                                                options.isSet(QStringLiteral("mqtt-control"))},
-                                               station, commands, why);
+        surfaces->bridge = mqtt::Bridge::start(
+            {options.value(QStringLiteral("mqtt")), options.value(QStringLiteral("mqtt-ca")),
+             options.value(QStringLiteral("mqtt-password-file")),
+             options.value(QStringLiteral("mqtt-node")),
+             options.isSet(QStringLiteral("mqtt-control")), dashboard},
+            station, commands, why);
         if (!surfaces->bridge) {
             error = QStringLiteral("MQTT: ") + why;
             return nullptr;

@@ -1,6 +1,8 @@
 // The texts of the amplifier's serial protocol.
 #pragma once
 
+#include <array>
+#include <iterator>
 #include <string_view>
 
 namespace telemetry {
@@ -40,11 +42,31 @@ inline constexpr std::string_view kAmplifierRestarted = "AMPLIFIER RESTARTED";
 inline constexpr std::string_view kHardwareHighBandLine = "HW - HBAND, SW - LBAND";
 inline constexpr std::string_view kHardwareLowBandLine = "HW - LBAND, SW - HBAND";
 
-// Every text an alarm line can carry.
-inline constexpr std::string_view kAlarmLines[] = {
-    kAmplifierRestarted, kPowerSupplyFault,     kOverPower,
-    kCurrentLimiter,     kSumOfCurrent,         kCurrentImbalance,
-    kHighVswr,           kHardwareHighBandLine, kHardwareLowBandLine};
+// Every text an alarm line can carry, with the id that names it where a text will not do
+// (Home Assistant's event types); ids are lower case, digits and underscores.
+struct Alarm {
+    std::string_view text;
+    std::string_view id;
+};
+inline constexpr Alarm kAlarms[] = {
+    {kAmplifierRestarted, "amplifier_restarted"},
+    {kPowerSupplyFault, "power_supply_fault"},
+    {kOverPower, "pwr_fwd_above_1100"},
+    {kCurrentLimiter, "current_limiter_in_effect"},
+    {kSumOfCurrent, "sum_of_current_over_100_a"},
+    {kCurrentImbalance, "current_imbalance"},
+    {kHighVswr, "high_vswr"},
+    {kHardwareHighBandLine, "hw_hband_sw_lband"},
+    {kHardwareLowBandLine, "hw_lband_sw_hband"},
+};
+// The id of an alarm text that the table does not know (one from a newer amplifier, say).
+inline constexpr std::string_view kOtherAlarmId = "other";
+inline constexpr auto kAlarmLines = [] {
+    std::array<std::string_view, std::size(kAlarms)> lines{};
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        lines[i] = kAlarms[i].text;
+    return lines;
+}();
 
 // Measurement markers.
 inline constexpr std::string_view kCurrentMarker = "CURRENT:";

@@ -1,5 +1,7 @@
 #include "broker.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QTcpServer>
 #include <QTest>
 
@@ -11,6 +13,26 @@ bool run(const QString& program, const QStringList& arguments, const QString& fo
     process.setWorkingDirectory(folder);
     process.start(program, arguments);
     return process.waitForFinished(30000) && process.exitCode() == 0;
+}
+
+QStringList render(const QList<std::pair<QString, QByteArray>>& templates) {
+    QJsonArray jobs;
+    for (const auto& [jinja, payload] : templates)
+        jobs.append(QJsonArray{jinja, QString::fromUtf8(payload)});
+    QProcess python;
+    python.start("/usr/bin/python3", {"-c", R"(import json, sys
+from jinja2.sandbox import ImmutableSandboxedEnvironment
+def render(jinja, value):
+    try: return ImmutableSandboxedEnvironment().from_string(jinja).render(value_json=json.loads(value))
+    except Exception as e: return 'error: ' + str(e)
+json.dump([render(*job) for job in json.load(sys.stdin)], sys.stdout))"});
+    python.write(QJsonDocument(jobs).toJson());
+    python.closeWriteChannel();
+    python.waitForFinished(30000);
+    QStringList rendered;
+    for (const QJsonValue text : QJsonDocument::fromJson(python.readAllStandardOutput()).array())
+        rendered << text.toString();
+    return rendered;
 }
 
 Broker::Broker(bool tls) {

@@ -8,6 +8,10 @@
 // A program run to its end: whether it ended well within 30 s.
 bool run(const QString& program, const QStringList& arguments, const QString& folder = {});
 
+// Templates as Home Assistant reads them: each rendered by Jinja2, sandboxed, with the payload
+// as value_json; "error: ..." for one that does not render.
+QStringList render(const QList<std::pair<QString, QByteArray>>& templates);
+
 struct Broker {
     QTemporaryDir dir;
     quint16 port = 0, tlsPort = 0, elsewherePort = 0; // TLS for localhost, for another name
