@@ -72,7 +72,7 @@ public:
     static QList<std::pair<QByteArray, QByteArray>> discovery(const QString& node, bool control,
                                                               const QString& dashboard = {});
     // "offline" on the availability topic, acknowledged or given up within a second.
-    void stop();
+    Q_INVOKABLE void stop();
     void setDiscoveryHold(std::chrono::milliseconds hold) {
         settings_.discoveryHoldMs = int(hold.count());
     }

@@ -6,6 +6,9 @@
 #include "dashboard/station_view.h"
 #include "mqtt/bridge.h"
 
+#include <QCoreApplication>
+#include <QLibrary>
+
 #include <QCommandLineParser>
 #include <QNetworkInterface>
 
@@ -107,6 +110,23 @@ QString link(const QHostAddress& listening, quint16 port, const QStringList& nam
     return urlsOfThisMachine(listening, port).value(0);
 }
 
+// The bridge comes from its module (mqtt/module.cpp), in the modules' folder beside the
+// program's: <prefix>/bin and <prefix>/lib/..., the build folder's bin and tests alike.
+std::unique_ptr<QObject> startBridge(const mqtt::Bridge::Options& options, app::Station& station,
+                                     app::CommandPath& commands, QString& error) {
+    QLibrary module(QCoreApplication::applicationDirPath() +
+                    QStringLiteral("/../" WATTMETER_MODULE_DIR "/wattmeter-mqtt"));
+    module.setLoadHints(QLibrary::ResolveAllSymbolsHint); // a missing symbol fails here, not later
+    using Start = QObject* (*)(const mqtt::Bridge::Options&, app::Station&, app::CommandPath&,
+                               QString&);
+    const auto start = reinterpret_cast<Start>(module.resolve("wattmeter_mqtt_start"));
+    if (!start) {
+        error = QStringLiteral("cannot load the bridge: ") + module.errorString();
+        return nullptr;
+    }
+    return std::unique_ptr<QObject>(start(options, station, commands, error));
+}
+
 } // namespace
 
 Surfaces::~Surfaces() = default;
@@ -151,7 +171,7 @@ std::unique_ptr<Surfaces> Surfaces::start(const Values& options, app::Station& s
     }
     if (options.isSet(QStringLiteral("mqtt"))) {
         QString why;
-        surfaces->bridge = mqtt::Bridge::start(
+        surfaces->bridge = startBridge(
             {options.value(QStringLiteral("mqtt")), options.value(QStringLiteral("mqtt-ca")),
              options.value(QStringLiteral("mqtt-password-file")),
              options.value(QStringLiteral("mqtt-node")),
@@ -171,8 +191,8 @@ void Surfaces::reopenJournal() {
 }
 
 void Surfaces::stop() {
-    if (bridge)
-        bridge->stop(); // offline, rather than the broker's word for a lost connection
+    if (bridge) // offline, rather than the broker's word for a lost connection
+        QMetaObject::invokeMethod(bridge.get(), "stop", Qt::DirectConnection);
     if (journal)
         journal->flush();
 }

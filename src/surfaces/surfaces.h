@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QMap>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
@@ -21,10 +22,6 @@ namespace dashboard {
 class Server;
 class StationView;
 } // namespace dashboard
-
-namespace mqtt {
-class Bridge;
-}
 
 namespace surfaces {
 
@@ -65,7 +62,7 @@ public:
     std::unique_ptr<app::Journal> journal;
     std::unique_ptr<dashboard::StationView> view;
     std::unique_ptr<dashboard::Server> server;
-    std::unique_ptr<mqtt::Bridge> bridge;
+    std::unique_ptr<QObject> bridge; // an mqtt::Bridge, from its module
 };
 
 } // namespace surfaces
