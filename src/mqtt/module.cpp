@@ -5,7 +5,6 @@
 
 extern "C" Q_DECL_EXPORT QObject* wattmeter_mqtt_start(const mqtt::Bridge::Options& options,
                                                        app::Station& station,
-                                                       app::CommandPath& commands,
-                                                       QString& error) {
+                                                       app::CommandPath& commands, QString& error) {
     return mqtt::Bridge::start(options, station, commands, error).release();
 }

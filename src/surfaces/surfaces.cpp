@@ -117,8 +117,8 @@ std::unique_ptr<QObject> startBridge(const mqtt::Bridge::Options& options, app::
     QLibrary module(QCoreApplication::applicationDirPath() +
                     QStringLiteral("/../" WATTMETER_MODULE_DIR "/wattmeter-mqtt"));
     module.setLoadHints(QLibrary::ResolveAllSymbolsHint); // a missing symbol fails here, not later
-    using Start = QObject* (*)(const mqtt::Bridge::Options&, app::Station&, app::CommandPath&,
-                               QString&);
+    using Start =
+        QObject* (*)(const mqtt::Bridge::Options&, app::Station&, app::CommandPath&, QString&);
     const auto start = reinterpret_cast<Start>(module.resolve("wattmeter_mqtt_start"));
     if (!start) {
         error = QStringLiteral("cannot load the bridge: ") + module.errorString();
@@ -171,12 +171,12 @@ std::unique_ptr<Surfaces> Surfaces::start(const Values& options, app::Station& s
     }
     if (options.isSet(QStringLiteral("mqtt"))) {
         QString why;
-        surfaces->bridge = startBridge(
-            {options.value(QStringLiteral("mqtt")), options.value(QStringLiteral("mqtt-ca")),
-             options.value(QStringLiteral("mqtt-password-file")),
-             options.value(QStringLiteral("mqtt-node")),
-             options.isSet(QStringLiteral("mqtt-control")), dashboard},
-            station, commands, why);
+        surfaces->bridge = startBridge({options.value(QStringLiteral("mqtt")),
+                                        options.value(QStringLiteral("mqtt-ca")),
+                                        options.value(QStringLiteral("mqtt-password-file")),
+                                        options.value(QStringLiteral("mqtt-node")),
+                                        options.isSet(QStringLiteral("mqtt-control")), dashboard},
+                                       station, commands, why);
         if (!surfaces->bridge) {
             error = QStringLiteral("MQTT: ") + why;
             return nullptr;
