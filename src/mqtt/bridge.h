@@ -71,7 +71,8 @@ public:
     // when it is given.
     static QList<std::pair<QByteArray, QByteArray>> discovery(const QString& node, bool control,
                                                               const QString& dashboard = {});
-    // "offline" on the availability topic, acknowledged or given up within a second.
+    // "offline" on the availability topic, acknowledged or given up within 300 ms: written
+    // before the DISCONNECT, it reaches a slow broker all the same, and Exit does not wait.
     Q_INVOKABLE void stop();
     void setDiscoveryHold(std::chrono::milliseconds hold) {
         settings_.discoveryHoldMs = int(hold.count());

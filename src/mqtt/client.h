@@ -86,8 +86,7 @@ public:
     // Sends `payload` on `topic` (QoS 1) ahead of anything waiting, which is given up, waits at
     // most `timeoutMs` for the broker's acknowledgement while the event loop runs, and
     // disconnects. True when the broker acknowledged it.
-    bool stop(const QByteArray& topic, const QByteArray& payload, bool retain,
-              int timeoutMs = 1000);
+    bool stop(const QByteArray& topic, const QByteArray& payload, bool retain, int timeoutMs = 300);
 
     bool isConnected() const { return state_ == State::Connected; }
     // Sessions started after the first.
