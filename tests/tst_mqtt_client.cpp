@@ -242,7 +242,7 @@ void tst_mqtt_client::shortSessionsKeepBackingOff() {
     connect(&broker, &QTcpServer::newConnection, this, [&] {
         while (QTcpSocket* socket = broker.nextPendingConnection()) {
             ++attempts;
-            socket->write(QByteArray("\x20\x02\x00\x00", 4)); // CONNACK: accepted
+            socket->write(QByteArray("\x20\x03\x00\x00\x00", 5)); // CONNACK: accepted
             QTimer::singleShot(holdMs, socket, [socket] { socket->disconnectFromHost(); });
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         }
@@ -282,7 +282,7 @@ void tst_mqtt_client::connects_data() {
     row("TLS to a port without it", "mqtts://wattmeter@localhost:%p", "ca.crt", "secret",
         "TLS: unexpected eof while reading; trying again in 100 ms");
     row("wrong password", "mqtt://wattmeter@127.0.0.1:%p", "", "wrong",
-        "refused: not authorised; trying again in 100 ms");
+        "refused: not authorized; trying again in 100 ms");
 }
 
 void tst_mqtt_client::connects() {
