@@ -66,6 +66,8 @@ private slots:
     void reconnectsWithBackOff();
     void shortSessionsKeepBackingOff();
     void stuckBrokerHoldsUpNothing();
+    void careless_data();
+    void careless();
 
 private:
     Broker broker_{true}; // for the tests that leave it running
@@ -327,6 +329,47 @@ void tst_mqtt_client::stuckBrokerHoldsUpNothing() {
     QCOMPARE(live.seen.count(" wattmeter/n1/state "), 2);
     broker.signal(SIGSTOP); // a clean stop it never acknowledges is no clean stop
     QVERIFY(!client.stop("wattmeter/n1/availability", "offline", true, 300));
+}
+
+void tst_mqtt_client::careless_data() {
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("expected"); // a line reported
+    const QString older = QStringLiteral("the broker does not take MQTT 5; using MQTT 3.1.1");
+    QTest::newRow("refuses MQTT 5 in its words") << "refuse v5" << older;
+    QTest::newRow("refuses MQTT 5 as a 3.1.1 broker") << "refuse v5 as 3.1.1" << older;
+    QTest::newRow("refuses our publishes") << "refuse publishes"
+                                           << "the broker refuses our messages: not authorized";
+    QTest::newRow("another client takes the session over")
+        << "take over"
+        << "another client uses the id wattmeter-n1; give each station its own --mqtt-node; "
+           "trying again in 60 s";
+    QTest::newRow("floods us and reads nothing")
+        << "flood"
+        << "the broker stopped reading; trying again in 100 ms";
+}
+
+void tst_mqtt_client::careless() {
+    QFETCH(QString, script);
+    QFETCH(QString, expected);
+    ScriptedBroker broker(script);
+    Client::Settings given = settings(broker.url());
+    given.keepAliveSeconds = 5;
+    Client client(given);
+    QSignalSpy reported(&client, &Client::reported);
+    const int memory = residentMegabytes();
+    announce(client);
+    const auto said = [&] {
+        return std::any_of(reported.begin(), reported.end(), [&](const QVariantList& line) {
+            return line[0].toString().endsWith(expected);
+        });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(said(), 10000);
+    QVERIFY2(residentMegabytes() - memory < 10,
+             qPrintable(QString::number(residentMegabytes() - memory)));
+    if (script.startsWith("refuse v5"))
+        QTRY_VERIFY(client.isConnected() && broker.versions == QList<int>({5, 4}));
+    QCOMPARE(client.publishRefused(), quint64(script == "refuse publishes"));
+    QCOMPARE(broker.versions.size(), script == "take over" ? 1 : broker.versions.size());
 }
 
 QTEST_GUILESS_MAIN(tst_mqtt_client)

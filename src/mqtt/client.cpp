@@ -25,6 +25,8 @@ namespace {
 constexpr qsizetype kMaxPayload = 64 * 1024;
 // The largest packet we take: a message at the bound with its topic (at most 64 KB) and headers.
 constexpr int kMaxPacket = int(kMaxPayload) + 65536 + 64;
+// Acknowledgements of the broker's messages that may wait for a broker that reads nothing.
+constexpr int kMaxUnsentAcks = 1000;
 
 std::once_flag libraryReady;
 
@@ -352,6 +354,9 @@ void Client::handleTold(int rc, int savedErrno) {
         }
     for (const auto& [topic, size] : told.oversized)
         dropped(topic, size);
+    // Each of these queued an acknowledgement; while the broker takes none, a few are enough.
+    if (wantWrite_.isValid() && (unsentAcks_ += told.acknowledging) > kMaxUnsentAcks && readable_)
+        readable_->setEnabled(false);
     if (rc != MOSQ_ERR_SUCCESS || mosquitto_socket(session_.get()) < 0) {
         const int connack = told.connack.value_or(0);
         if (connack == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION && protocol_ == MQTT_PROTOCOL_V5) {
@@ -482,6 +487,7 @@ void Client::updateWriteInterest() {
         readable_->setEnabled(true);
     } else if (!wantWrite_.isValid()) {
         wantWrite_.start();
+        unsentAcks_ = 0;
     }
 }
 
@@ -567,6 +573,7 @@ void Client::onPublish(mosquitto*, void* self, int mid, int reason, const mosqui
 // libmosquitto has read the whole message already; over our bound it goes no further.
 void Client::onMessage(mosquitto*, void* self, const mosquitto_message* message) {
     Told& told = static_cast<Client*>(self)->told_;
+    told.acknowledging += message->qos > 0;
     if (message->payloadlen > kMaxPayload) {
         if (told.oversized.size() < 16)
             told.oversized.append({QByteArray(message->topic), message->payloadlen});

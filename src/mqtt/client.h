@@ -142,6 +142,7 @@ private:
         QList<Message> received;
         QList<std::pair<QByteArray, int>> oversized; // topic, size
         QString error;
+        int acknowledging = 0; // messages received that libmosquitto acknowledges
     };
     struct Attempt;
 
@@ -190,6 +191,7 @@ private:
     bool takenOver_ = false;           // the session just ended was taken over
     std::shared_ptr<Attempt> pending_; // a connect on the worker thread
     QElapsedTimer wantWrite_;          // since writes have been pending
+    int unsentAcks_ = 0;               // messages received since then
     quint64 publishRefused_ = 0, oversized_ = 0;
     QString lastRefusal_;
     QByteArray outTopic_;             // of the outbox's message out

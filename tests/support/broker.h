@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QProcess>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 // A program run to its end: whether it ended well within 30 s.
@@ -35,4 +36,15 @@ struct Subscriber {
     bool saw(const QByteArray& line, int ms = 5000);
     // All it has seen so far.
     const QByteArray& all() { return seen += process.readAll(); }
+};
+
+// A broker on loopback that follows a script, for what mosquitto cannot be made to do:
+// "refuse v5" (a CONNACK of MQTT 5) or "refuse v5 as 3.1.1", then take MQTT 3.1.1; take MQTT 5
+// and then "refuse publishes" (PUBACK: not authorized), "take over" (DISCONNECT 142), or
+// "flood" with QoS 1 messages while it reads nothing.
+struct ScriptedBroker {
+    QTcpServer server;
+    QList<int> versions; // the protocol level of each CONNECT
+    explicit ScriptedBroker(const QString& script);
+    QString url() const { return QStringLiteral("mqtt://u@127.0.0.1:%1").arg(server.serverPort()); }
 };
