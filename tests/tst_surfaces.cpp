@@ -88,6 +88,7 @@ private slots:
     void overPowerReachesEverySurfaceWhileTheBoxWaits();
     void withoutAViewTheWarningWaitsForDismissal();
     void journalThatCannotWrite();
+    void brokerThatRefusesThenGoes();
 
 private:
     Broker broker_;
@@ -325,6 +326,34 @@ void tst_surfaces::journalThatCannotWrite() {
     QVERIFY(surfaces.view.metrics().contains("wattmeter_journal_failing 1\n"));
     QCOMPARE(surfaces.notifier.shown,
              QStringList{"full cannot be written: No space left on device"});
+}
+
+void tst_surfaces::brokerThatRefusesThenGoes() {
+    // The access list refuses this node's topics, and MQTT 5 says so; then the broker is lost
+    // and back. Each surface tells, the journal not at all.
+    Engine<FakeSerial> f;
+    Surfaces surfaces(f.station);
+    const QStringList journal = surfaces.journalLines();
+    qputenv("WATTMETER_MQTT_PASSWORD", "secret");
+    QString error;
+    const auto bridge = mqtt::Bridge::start({broker_.url(), {}, {}, "n2", false}, f.station,
+                                            f.monitor->commands(), error);
+    QVERIFY2(bridge, qPrintable(error));
+    QTRY_VERIFY(f.station.bus().refusing);
+    const QJsonObject bus = surfaces.state()["mqtt"].toObject();
+    QVERIFY(bus["connected"].toBool() && bus["reason"] == "" &&
+            bus["last_refusal"] == "not authorized");
+    const QString refused = "wattmeter_mqtt_publish_refused_total %1\n";
+    QVERIFY(surfaces.view.metrics().contains(refused.arg(bus["publish_refused"].toInt()).toUtf8()));
+    broker_.stop();
+    QTRY_VERIFY(!f.station.bus().connected);
+    QVERIFY(broker_.start());
+    QTRY_VERIFY_WITH_TIMEOUT(f.station.bus().connected, 5000);
+    QCOMPARE(surfaces.notifier.shown,
+             (QStringList{"the broker refuses our messages: not authorized",
+                          "the broker at 127.0.0.1 is lost: the broker closed the connection",
+                          "the broker at 127.0.0.1 is back"}));
+    QCOMPARE(surfaces.journalLines(), journal);
 }
 
 QTEST_GUILESS_MAIN(tst_surfaces)

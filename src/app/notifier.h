@@ -1,7 +1,8 @@
 // Notifications of what happens at the station, for an operator who is not looking at the
 // window: the amplifier's alarms as they arrive (over-power critical, while its box may still
 // wait at the window), the port lost, back and not reopened, and the amplifier silent and answering
-// again. How a notification is shown is the subclass's (the desktop's notification service).
+// again, the MQTT broker lost and back, and its refusal of our messages. How a notification is
+// shown is the subclass's (the desktop's notification service).
 //
 // The same text goes out at most once an interval. Those that come meanwhile are held back and
 // counted; when the interval ends with some held back, one notification says so at once, with

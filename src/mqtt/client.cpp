@@ -506,7 +506,7 @@ void Client::acknowledged(int reason) {
         report(QStringLiteral("the broker refuses our messages: ") + lastRefusal_);
     else if (refusing && refusedTopics_.isEmpty())
         report(QStringLiteral("the broker accepts our messages again"));
-    if (reason >= 0x80)
+    if (reason >= 0x80 || refusing != !refusedTopics_.isEmpty())
         emit statusChanged();
 }
 

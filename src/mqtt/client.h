@@ -114,6 +114,8 @@ public:
     // Publishes the broker acknowledged with a refusal (MQTT 5 only), and its last reason.
     quint64 publishRefused() const { return publishRefused_; }
     const QString& lastRefusal() const { return lastRefusal_; }
+    bool refusing() const { return !refusedTopics_.isEmpty(); }
+    const QString& host() const { return settings_.broker.host; }
     // Messages from the broker over our bound, dropped without a copy.
     quint64 oversizedDropped() const { return oversized_; }
     int protocolVersion() const { return protocol_; } // 5 or 4 (3.1.1)
