@@ -28,6 +28,8 @@ constexpr int kMaxPacket = int(kMaxPayload) + 65536 + 64;
 // Acknowledgements of the broker's messages that may wait for a broker that reads nothing.
 constexpr int kMaxUnsentAcks = 1000;
 
+const QString kStoppedReading = QStringLiteral("the broker stopped reading");
+
 std::once_flag libraryReady;
 
 bool publishable(const QByteArray& topic, const QByteArray& payload) {
@@ -334,7 +336,7 @@ void Client::housekeep() {
     // queue an acknowledgement, and libmosquitto's queue has no bound of its own.
     if (wantWrite_.isValid() && readable_) {
         if (wantWrite_.hasExpired(qint64(settings_.keepAliveSeconds) * 1000)) {
-            sessionEnded(QStringLiteral("the broker stopped reading"), false);
+            sessionEnded(kStoppedReading, false);
             return;
         }
         readable_->setEnabled(!wantWrite_.hasExpired(settings_.writeStallMs));
@@ -376,6 +378,8 @@ void Client::handleTold(int rc, int savedErrno) {
             sessionEnded(QStringLiteral("the broker ended the session: ") +
                              reasonText(*told.disconnect),
                          true);
+        } else if (rc == MOSQ_ERR_KEEPALIVE && wantWrite_.isValid()) {
+            sessionEnded(kStoppedReading, false); // its answer may wait behind our writes
         } else {
             sessionEnded(describe(rc, savedErrno, told.error), false);
         }

@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 
 bool run(const QString& program, const QStringList& arguments, const QString& folder) {
     QProcess process;
@@ -79,14 +80,21 @@ void answer(QTcpSocket* socket, const QString& script, int version) {
     if (script == "take over") {
         socket->write(QByteArray("\xE0\x02\x8E\x00", 4));
         socket->disconnectFromHost();
-    } else if (script == "flood") { // QoS 1 messages on "t", all with id 1
+    } else if (script == "oversized") { // 1 MB on "t", as a broker that ignores our bound
+        socket->write(QByteArray("\x30\x84\x80\x40\x00\x01t\x00", 8) + QByteArray(1 << 20, 'x'));
+    } else if (script == "flood") { // QoS 1 messages on "t", all with id 1, past Qt's buffer
         socket->setReadBufferSize(1);
         QObject::disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
         auto* flood = new QTimer(socket);
-        QObject::connect(flood, &QTimer::timeout, socket, [socket] {
-            while (socket->bytesToWrite() < (1 << 20))
-                socket->write(QByteArray("\x32\x07\x00\x01t\x00\x01\x00x", 9).repeated(1000));
-        });
+        QObject::connect(flood, &QTimer::timeout, socket,
+                         [fd = int(socket->socketDescriptor()), at = qsizetype(0)]() mutable {
+                             static const QByteArray some =
+                                 QByteArray("\x32\x07\x00\x01t\x00\x01\x00x", 9).repeated(1000);
+                             for (ssize_t n;
+                                  (n = ::send(fd, some.constData() + at, size_t(some.size() - at),
+                                              MSG_DONTWAIT)) > 0;)
+                                 at = (at + n) % some.size();
+                         });
         flood->start(10);
     }
 }
@@ -97,7 +105,6 @@ ScriptedBroker::ScriptedBroker(const QString& script) {
     QVERIFY(server.listen(QHostAddress::LocalHost));
     QObject::connect(&server, &QTcpServer::newConnection, &server, [this, script] {
         QTcpSocket* socket = server.nextPendingConnection();
-        socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
         QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         QObject::connect(socket, &QTcpSocket::readyRead, socket, [=, in = QByteArray()]() mutable {
             in += socket->readAll();

@@ -40,8 +40,8 @@ struct Subscriber {
 
 // A broker on loopback that follows a script, for what mosquitto cannot be made to do:
 // "refuse v5" (a CONNACK of MQTT 5) or "refuse v5 as 3.1.1", then take MQTT 3.1.1; take MQTT 5
-// and then "refuse publishes" (PUBACK: not authorized), "take over" (DISCONNECT 142), or
-// "flood" with QoS 1 messages while it reads nothing.
+// and then "refuse publishes" (PUBACK: not authorized), "take over" (DISCONNECT 142), send one
+// "oversized" message, or "flood" with QoS 1 messages while it reads nothing.
 struct ScriptedBroker {
     QTcpServer server;
     QList<int> versions; // the protocol level of each CONNECT
