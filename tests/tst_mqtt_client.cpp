@@ -335,11 +335,9 @@ void tst_mqtt_client::stuckBrokerHoldsUpNothing() {
 void tst_mqtt_client::careless_data() {
     QTest::addColumn<QString>("script");
     QTest::addColumn<QString>("expected"); // a line reported, as a pattern
-    const QString older = QStringLiteral("the broker does not take MQTT 5; using MQTT 3.1.1");
+    const QString older = "the broker does not take MQTT 5; using MQTT 3.1.1";
     QTest::newRow("refuses MQTT 5 in its words") << "refuse v5" << older;
     QTest::newRow("refuses MQTT 5 as a 3.1.1 broker") << "refuse v5 as 3.1.1" << older;
-    QTest::newRow("refuses our publishes") << "refuse publishes"
-                                           << "the broker refuses our messages: not authorized";
     QTest::newRow("another client takes the session over")
         << "take over"
         << "another client uses the id wattmeter-n1; give each station its own --mqtt-node; "
@@ -347,10 +345,10 @@ void tst_mqtt_client::careless_data() {
     QTest::newRow("sends more than our bound")
         << "oversized"
         << "a message of 1048576 bytes on t is over our bound of 64 KB; dropped";
-    // Whichever comes first on a busy machine; what matters is that the session ends, bounded.
+    // Whichever comes first on a busy machine: the session ends, and what it held is bounded.
     QTest::newRow("floods us and reads nothing")
         << "flood"
-        << "(the broker stopped reading|no answer to keep-alive); trying again";
+        << "(the broker stopped reading|no answer to keep-alive); trying";
 }
 
 void tst_mqtt_client::careless() {
@@ -362,8 +360,8 @@ void tst_mqtt_client::careless() {
     Client client(given);
     QSignalSpy reported(&client, &Client::reported);
     const int memory = residentMegabytes();
-    announce(client);
     int peak = memory; // while it lasts, too
+    announce(client);
     const auto said = [&] {
         peak = std::max(peak, residentMegabytes());
         return std::any_of(reported.begin(), reported.end(), [&](const QVariantList& line) {
@@ -374,9 +372,7 @@ void tst_mqtt_client::careless() {
     QVERIFY2(peak - memory < 10, qPrintable(QString::number(peak - memory)));
     if (script.startsWith("refuse v5"))
         QTRY_VERIFY(client.isConnected() && broker.versions == QList<int>({5, 4}));
-    QCOMPARE(client.publishRefused(), quint64(script == "refuse publishes"));
     QCOMPARE(client.oversizedDropped(), quint64(script == "oversized"));
-    QCOMPARE(broker.versions.size(), script == "take over" ? 1 : broker.versions.size());
 }
 
 QTEST_GUILESS_MAIN(tst_mqtt_client)

@@ -67,65 +67,40 @@ bool Subscriber::saw(const QByteArray& line, int ms) {
     return QTest::qWaitFor([&] { return (seen += process.readAll()).contains(line); }, ms);
 }
 
-namespace {
-
-void answer(QTcpSocket* socket, const QString& script, int version) {
-    const bool v5 = version == 5;
-    if (script.startsWith("refuse v5") && v5) {
-        socket->write(script.endsWith("3.1.1") ? QByteArray("\x20\x02\x00\x01", 4)
-                                               : QByteArray("\x20\x03\x00\x84\x00", 5));
-        return socket->disconnectFromHost();
-    }
-    socket->write(v5 ? QByteArray("\x20\x03\x00\x00\x00", 5) : QByteArray("\x20\x02\x00\x00", 4));
-    if (script == "take over") {
-        socket->write(QByteArray("\xE0\x02\x8E\x00", 4));
-        socket->disconnectFromHost();
-    } else if (script == "oversized") { // 1 MB on "t", as a broker that ignores our bound
-        socket->write(QByteArray("\x30\x84\x80\x40\x00\x01t\x00", 8) + QByteArray(1 << 20, 'x'));
-    } else if (script == "flood") { // QoS 1 messages on "t", all with id 1, past Qt's buffer
-        socket->setReadBufferSize(1);
-        QObject::disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
-        auto* flood = new QTimer(socket);
-        QObject::connect(flood, &QTimer::timeout, socket,
-                         [fd = int(socket->socketDescriptor()), at = qsizetype(0)]() mutable {
-                             static const QByteArray some =
-                                 QByteArray("\x32\x07\x00\x01t\x00\x01\x00x", 9).repeated(1000);
-                             for (ssize_t n;
-                                  (n = ::send(fd, some.constData() + at, size_t(some.size() - at),
-                                              MSG_DONTWAIT)) > 0;)
-                                 at = (at + n) % some.size();
-                         });
-        flood->start(10);
-    }
-}
-
-} // namespace
-
 ScriptedBroker::ScriptedBroker(const QString& script) {
     QVERIFY(server.listen(QHostAddress::LocalHost));
     QObject::connect(&server, &QTcpServer::newConnection, &server, [this, script] {
-        QTcpSocket* socket = server.nextPendingConnection();
-        QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, [=, in = QByteArray()]() mutable {
-            in += socket->readAll();
-            while (in.size() >= 2) { // a whole packet: type, remaining length, the rest
-                int length = 0, at = 1;
-                for (; at < in.size() && at < 5; ++at) {
-                    length |= (in[at] & 0x7F) << (7 * (at - 1));
-                    if (!(in[at] & 0x80))
-                        break;
-                }
-                if (at >= in.size() || in.size() < at + 1 + length)
-                    return;
-                const char type = in[0];
-                const QByteArray body = in.mid(at + 1, length);
-                in.remove(0, at + 1 + length);
-                if (type == 0x10) {
-                    versions.append(body[6]);
-                    answer(socket, script, body[6]);
-                } else if ((type & 0xF6) == 0x32 && script == "refuse publishes") {
-                    socket->write("\x40\x03" + body.mid(2 + body[1], 2) + "\x87");
-                }
+        QTcpSocket* s = server.nextPendingConnection();
+        QObject::connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+        QObject::connect(s, &QTcpSocket::readyRead, s, [this, s, script] {
+            QObject::disconnect(s, &QTcpSocket::readyRead, nullptr, nullptr);
+            const QByteArray in = s->readAll(); // the CONNECT, in one piece on loopback
+            const bool v5 = versions.emplace_back(in.at(in.indexOf("MQTT") + 4)) == 5;
+            if (script.startsWith("refuse v5") && v5) {
+                s->write(script.endsWith("3.1.1") ? QByteArray("\x20\x02\x00\x01", 4)
+                                                  : QByteArray("\x20\x03\x00\x84\x00", 5));
+                return s->disconnectFromHost();
+            }
+            s->write(v5 ? QByteArray("\x20\x03\x00\x00\x00", 5)
+                        : QByteArray("\x20\x02\x00\x00", 4));
+            if (script == "take over") {
+                s->write(QByteArray("\xE0\x02\x8E\x00", 4));
+                s->disconnectFromHost();
+            } else if (script == "oversized") { // 1 MB on "t"
+                s->write(QByteArray("\x30\x84\x80\x40\x00\x01t\x00", 8) + QByteArray(1 << 20, 'x'));
+            } else if (script == "flood") { // on "t", all with id 1, past Qt's buffers
+                s->setReadBufferSize(1);
+                auto* flood = new QTimer(s);
+                QObject::connect(
+                    flood, &QTimer::timeout, s,
+                    [fd = int(s->socketDescriptor()), at = qsizetype(0)]() mutable {
+                        static const QByteArray some =
+                            QByteArray("\x32\x07\x00\x01t\x00\x01\x00x", 9).repeated(1000);
+                        for (ssize_t n; (n = ::send(fd, some.constData() + at,
+                                                    size_t(some.size() - at), MSG_DONTWAIT)) > 0;)
+                            at = (at + n) % some.size();
+                    });
+                flood->start(10);
             }
         });
     });

@@ -38,13 +38,13 @@ struct Subscriber {
     const QByteArray& all() { return seen += process.readAll(); }
 };
 
-// A broker on loopback that follows a script, for what mosquitto cannot be made to do:
-// "refuse v5" (a CONNACK of MQTT 5) or "refuse v5 as 3.1.1", then take MQTT 3.1.1; take MQTT 5
-// and then "refuse publishes" (PUBACK: not authorized), "take over" (DISCONNECT 142), send one
-// "oversized" message, or "flood" with QoS 1 messages while it reads nothing.
+// A broker on loopback that follows a script, for what mosquitto cannot be made to do: refuse
+// MQTT 5 ("refuse v5", or as a 3.1.1 broker: "refuse v5 as 3.1.1") and take 3.1.1; or take
+// MQTT 5 and then end the session as "take over" (DISCONNECT 142), send one "oversized"
+// message, or "flood" us with QoS 1 messages while it reads nothing.
 struct ScriptedBroker {
     QTcpServer server;
-    QList<int> versions; // the protocol level of each CONNECT
+    QList<int> versions; // of each CONNECT
     explicit ScriptedBroker(const QString& script);
     QString url() const { return QStringLiteral("mqtt://u@127.0.0.1:%1").arg(server.serverPort()); }
 };
