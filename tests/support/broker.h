@@ -38,10 +38,8 @@ struct Subscriber {
     const QByteArray& all() { return seen += process.readAll(); }
 };
 
-// A broker on loopback that follows a script, for what mosquitto cannot be made to do: refuse
-// MQTT 5 ("refuse v5", or as a 3.1.1 broker: "refuse v5 as 3.1.1") and take 3.1.1; or take
-// MQTT 5 and then end the session as "take over" (DISCONNECT 142), send one "oversized"
-// message, or "flood" us with QoS 1 messages while it reads nothing.
+// A broker on loopback for what mosquitto cannot be made to do: "refuse v5" (or "... as 3.1.1")
+// and take 3.1.1, or take MQTT 5 then "take over", send one "oversized" message, or "flood".
 struct ScriptedBroker {
     QTcpServer server;
     QList<int> versions; // of each CONNECT
