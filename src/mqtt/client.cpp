@@ -339,7 +339,8 @@ void Client::housekeep() {
             sessionEnded(kStoppedReading, false);
             return;
         }
-        readable_->setEnabled(!wantWrite_.hasExpired(settings_.writeStallMs));
+        readable_->setEnabled(!wantWrite_.hasExpired(settings_.writeStallMs) &&
+                              unsentAcks_ <= kMaxUnsentAcks);
     }
     errno = 0;
     const int rc = mosquitto_loop_misc(session_.get());

@@ -1,6 +1,7 @@
 // The MQTT client: one session with one broker, on libmosquitto, inside the program's event loop
-// on its one thread. Nothing here blocks: the host name is resolved by Qt, the connection is made
-// to the address without waiting, and the socket is served by socket notifiers and a timer.
+// on its one thread. Nothing here blocks the loop: the host name is resolved by Qt, the connection
+// is made to the address without waiting (or on a worker thread, below), and the socket is served
+// by socket notifiers and a timer.
 //
 // What waits to be sent is ours and bounded (the outbox); libmosquitto is handed one message at a
 // time, the next when the broker has acknowledged the last, so its own unbounded queue never
@@ -17,7 +18,8 @@
 // ends the session when its writes have not drained within the keep-alive.
 //
 // The client connects again by itself, with a back-off, after the broker went away, was not there,
-// or refused it; only a session that lasted starts the back-off again from the first delay. Each
+// or refused it; only a session that lasted starts the back-off again from the first delay, and
+// a session another client took over under our id is tried again only after a minute. Each
 // new cause is one line on standard error. Every session it starts is
 // announced, so the owner can publish what a fresh session needs (availability, discovery,
 // state); the subscriptions are renewed by the client.
@@ -118,7 +120,6 @@ public:
     const QString& host() const { return settings_.broker.host; }
     // Messages from the broker over our bound, dropped without a copy.
     quint64 oversizedDropped() const { return oversized_; }
-    int protocolVersion() const { return protocol_; } // 5 or 4 (3.1.1)
 
 signals:
     void connectedChanged(bool connected);
