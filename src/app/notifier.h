@@ -24,7 +24,8 @@ class Notifier : public QObject {
 public:
     enum class Urgency : uchar { Normal = 1, Critical = 2 };
 
-    void follow(const Station& station);
+    // Without `bus`, the MQTT broker's troubles are left to the MQTT client's own lines.
+    void follow(const Station& station, bool bus = true);
     void setInterval(std::chrono::milliseconds interval) { interval_ = interval; }
 
 signals:
