@@ -6,6 +6,7 @@
 #include "support/pty.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -66,6 +67,8 @@ private slots:
     void reconnectsWithBackOff();
     void shortSessionsKeepBackingOff();
     void stuckBrokerHoldsUpNothing();
+    void careless_data();
+    void careless();
 
 private:
     Broker broker_{true}; // for the tests that leave it running
@@ -242,7 +245,7 @@ void tst_mqtt_client::shortSessionsKeepBackingOff() {
     connect(&broker, &QTcpServer::newConnection, this, [&] {
         while (QTcpSocket* socket = broker.nextPendingConnection()) {
             ++attempts;
-            socket->write(QByteArray("\x20\x02\x00\x00", 4)); // CONNACK: accepted
+            socket->write(QByteArray("\x20\x03\x00\x00\x00", 5)); // CONNACK: accepted
             QTimer::singleShot(holdMs, socket, [socket] { socket->disconnectFromHost(); });
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         }
@@ -282,7 +285,7 @@ void tst_mqtt_client::connects_data() {
     row("TLS to a port without it", "mqtts://wattmeter@localhost:%p", "ca.crt", "secret",
         "TLS: unexpected eof while reading; trying again in 100 ms");
     row("wrong password", "mqtt://wattmeter@127.0.0.1:%p", "", "wrong",
-        "refused: not authorised; trying again in 100 ms");
+        "refused: not authorized; trying again in 100 ms");
 }
 
 void tst_mqtt_client::connects() {
@@ -338,6 +341,43 @@ void tst_mqtt_client::stuckBrokerHoldsUpNothing() {
     QCOMPARE(live.seen.count(" wattmeter/n1/state "), 2);
     broker.signal(SIGSTOP); // a clean stop it never acknowledges is no clean stop
     QVERIFY(!client.stop("wattmeter/n1/availability", "offline", true, 300));
+}
+
+void tst_mqtt_client::careless_data() {
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("expected"); // a line reported, as a pattern
+    const auto row = [](const char* name, const char* script, const char* expected) {
+        QTest::newRow(name) << QString(script) << QString(expected);
+    };
+    row("refuses MQTT 5 in its words", "refuse v5", "does not take MQTT 5; using MQTT 3.1.1");
+    row("refuses MQTT 5 as a 3.1.1 broker", "refuse v5 as 3.1.1", "using MQTT 3.1.1\n");
+    row("takes the session over", "take over",
+        "id wattmeter-n1; give each station its own "
+        "--mqtt-node; trying again in 60 s");
+    row("sends more than our bound", "oversized", "1048576 bytes on t is over our bound of 64 KB");
+    // Whichever comes first on a busy machine: the session ends, and what it held is bounded.
+    row("floods us and reads nothing", "flood", "(stopped reading|no answer to keep-alive); try");
+}
+
+void tst_mqtt_client::careless() {
+    QFETCH(QString, script);
+    QFETCH(QString, expected);
+    ScriptedBroker broker(script);
+    Client::Settings given = settings(broker.url());
+    given.keepAliveSeconds = 5;
+    Client client(given);
+    QString said;
+    connect(&client, &Client::reported, this,
+            [&said](const QString& line) { said += line + '\n'; });
+    int memory = residentMegabytes(), peak = memory; // while it lasts, too
+    announce(client);
+    QTRY_VERIFY_WITH_TIMEOUT((peak = std::max(peak, residentMegabytes())) &&
+                                 said.contains(QRegularExpression(expected)),
+                             20000); // a flood fills the buffers first
+    QVERIFY2(peak - memory < 10, qPrintable(QString::number(peak - memory)));
+    if (script.startsWith("refuse v5"))
+        QTRY_VERIFY(client.isConnected() && broker.versions == QList<int>({5, 4}));
+    QCOMPARE(client.oversizedDropped(), quint64(script == "oversized"));
 }
 
 QTEST_GUILESS_MAIN(tst_mqtt_client)

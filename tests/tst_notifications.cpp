@@ -50,7 +50,7 @@ QStringList received(qsizetype count) {
         // Newest first; one that took another's place has its number.
         for (const QJsonValue entry : history["data"][0].toArray())
             byId.try_emplace(entry["id"]["data"].toInt(), entry["message"]["data"].toString());
-        return byId.size() >= count;
+        return qsizetype(byId.size()) >= count;
     });
     QStringList values;
     for (const auto& [id, message] : byId)
@@ -105,7 +105,7 @@ void tst_notifications::alarmsAndThePortReachTheDesktopAndAClickTheWindow() {
     using Journal = app::Station::Journal;
     fixture.station.recordJournal({Journal::Failing, "journal.csv", 0, 3, 0, "No space left"});
     QTRY_COMPARE(run("dunstctl", {"count", "displayed"}).trimmed(), "1");
-    fixture.station.recordJournal({Journal::Ok, "journal.csv"});
+    fixture.station.recordJournal({Journal::Ok, "journal.csv", 0, 0, 0, {}});
     QTRY_COMPARE(
         received(10).mid(9),
         QStringList{shown("normal", "journal.csv is written again; 3 lines waited, none lost")});

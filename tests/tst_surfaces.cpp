@@ -9,6 +9,7 @@
 #include "mqtt/bridge.h"
 #include "support/broker.h"
 #include "support/engine_fixture.h"
+#include "support/pty.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -83,6 +84,7 @@ private slots:
     void overPowerReachesEverySurfaceWhileTheBoxWaits();
     void withoutAViewTheWarningWaitsForDismissal();
     void journalThatCannotWrite();
+    void brokerThatRefusesThenGoes();
 
 private:
     Broker broker_;
@@ -321,8 +323,42 @@ void tst_surfaces::journalThatCannotWrite() {
     QCOMPARE(surfaces.notifier.shown,
              QStringList{"full cannot be written: No space left on device"});
     // Taking its lines again, the notification says what waited, at once.
-    f.station.recordJournal({app::Station::Journal::Ok, "full"});
+    f.station.recordJournal({app::Station::Journal::Ok, "full", 0, 0, 0, {}});
     QCOMPARE(surfaces.notifier.shown.last(), "full is written again; 2 lines waited, none lost");
+}
+
+void tst_surfaces::brokerThatRefusesThenGoes() {
+    // The access list refuses this node's topics, which MQTT 5 tells, and 50 MB wait on a topic
+    // it takes, which MQTT 5's bound keeps from it; then the broker is lost and back.
+    Engine<FakeSerial> f;
+    Surfaces surfaces(f.station);
+    const QStringList journal = surfaces.journalLines();
+    const QString status =
+        "mosquitto_pub -t homeassistant/status -r " + broker_.observer().join(' ');
+    QVERIFY(run("sh", {"-c", "head -c 50000000 /dev/zero | " + status + " -s"}));
+    const int memory = residentMegabytes();
+    qputenv("WATTMETER_MQTT_PASSWORD", "secret");
+    QString error;
+    const auto bridge = mqtt::Bridge::start({broker_.url(), {}, {}, "n2", false, {}}, f.station,
+                                            f.monitor->commands(), error);
+    // The availability and the state refused, once each: a refusal republishes nothing.
+    QTRY_VERIFY(f.station.bus().publishRefused == 2 &&
+                broker_.log.contains("too large outgoing PUBLISH"));
+    QVERIFY(residentMegabytes() - memory < 10 && run("sh", {"-c", status + " -n"}));
+    const QJsonObject bus = surfaces.state()["mqtt"].toObject();
+    QVERIFY(bus["connected"].toBool() && bus["last_refusal"] == "not authorized");
+    const QString refused = "wattmeter_mqtt_publish_refused_total %1\n";
+    QVERIFY(surfaces.view.metrics().contains(refused.arg(bus["publish_refused"].toInt()).toUtf8()));
+    broker_.stop();
+    QTRY_VERIFY(!f.station.bus().connected);
+    QVERIFY(broker_.start());
+    QTRY_COMPARE_WITH_TIMEOUT(f.station.bus().publishRefused, quint64(4), 5000);
+    QStringList shown = surfaces.notifier.shown;
+    shown[1] = shown.value(1).section(": ", 0, 0); // closed, or a write that found it gone
+    QCOMPARE(shown,
+             (QStringList{"the broker refuses our messages: not authorized",
+                          "the broker at 127.0.0.1 is lost", "the broker at 127.0.0.1 is back"}));
+    QCOMPARE(surfaces.journalLines(), journal);
 }
 
 QTEST_GUILESS_MAIN(tst_surfaces)

@@ -7,7 +7,7 @@
 
 namespace app {
 
-void Notifier::follow(const Station& station) {
+void Notifier::follow(const Station& station, bool withBus) {
     const QString overPower = QString::fromLatin1(telemetry::kOverPower);
     const auto timeOfDay = [](qint64 ms) {
         return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss"));
@@ -49,6 +49,26 @@ void Notifier::follow(const Station& station) {
                 failing = now;
                 waited = now ? std::max(waited, journal.waiting) : 0;
             });
+    if (withBus)
+        connect(&station, &Station::busChanged, this,
+                [this, &station, timeOfDay, was = Station::Bus(), lost = false]() mutable {
+                    const Station::Bus& bus = station.bus();
+                    const QString at = QStringLiteral("the broker at ") + bus.broker;
+                    const QString time = timeOfDay(station.now());
+                    if (was.connected && !bus.connected) {
+                        notify(time, at + " is lost: " + bus.reason, Urgency::Normal);
+                        lost = true;
+                    } else if (bus.connected && std::exchange(lost, false)) {
+                        notify(time, at + " is back", Urgency::Normal);
+                    }
+                    if (bus.refusing && !was.refusing)
+                        notify(time, "the broker refuses our messages: " + bus.lastRefusal,
+                               Urgency::Normal);
+                    else if (!bus.refusing && was.refusing)
+                        notify(time, QStringLiteral("the broker accepts our messages again"),
+                               Urgency::Normal);
+                    was = bus;
+                });
     connect(&station, &Station::amplifierChanged, this,
             [this, &station, timeOfDay](Amplifier before) {
                 const Amplifier now = station.replies().state;

@@ -1,8 +1,9 @@
 // Notifications of what happens at the station, for an operator who is not looking at the
 // window: the amplifier's alarms as they arrive (over-power critical, while its box may still
 // wait at the window), the port lost, back and not reopened, and the amplifier silent and answering
-// again, and the journal failing and written again. How a notification is shown is the
-// subclass's (the desktop's notification service).
+// again, the journal failing and written again, the MQTT broker lost and back, and its refusal
+// of our messages. How a notification is shown is the subclass's (the desktop's notification
+// service).
 //
 // The same text goes out at most once an interval. Those that come meanwhile are held back and
 // counted; when the interval ends with some held back, one notification says so at once, with
@@ -27,7 +28,8 @@ public:
     // written again takes the place of the failure, so the failure does not linger on screen.
     enum class Slot : uchar { Own, Journal };
 
-    void follow(const Station& station);
+    // Without `withBus`, the MQTT broker's troubles are left to the MQTT client's own lines.
+    void follow(const Station& station, bool withBus = true);
     void setInterval(std::chrono::milliseconds interval) { interval_ = interval; }
 
 signals:

@@ -125,7 +125,9 @@ void Station::recordJournal(const Journal& journal) {
 }
 
 void Station::recordBus(const Bus& bus) {
+    const qint64 since = bus_.on && bus.connected == bus_.connected ? bus_.since : now();
     bus_ = bus;
+    bus_.since = since;
     emit busChanged();
 }
 

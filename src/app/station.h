@@ -133,6 +133,13 @@ public:
         bool on = false;
         bool connected = false;
         quint64 reconnects = 0;
+        QString broker;             // its host
+        qint64 since = 0;           // the last change of connected; the station keeps it
+        QString reason;             // why not connected; empty while connected
+        quint64 publishRefused = 0; // messages the broker acknowledged with a refusal
+        QString lastRefusal;        // its words for the last of them
+        bool refusing = false;      // some topic is refused still
+        quint64 tooLarge = 0;       // its messages over our bound, dropped
     };
 
     // A command (not a typed key: a key may have no answer) that no byte follows within this

@@ -96,6 +96,16 @@ QJsonObject stateJson(const Station& station) {
         state["journal_lines_waiting"] = qint64(journal.waiting);
         state["journal_lines_lost"] = qint64(journal.lost);
     }
+    // Not followed by followState: it rides along with the next change. A broker that refused
+    // the state would otherwise have it sent again for every refusal.
+    if (const Station::Bus& bus = station.bus(); bus.on)
+        state["mqtt"] = QJsonObject{{"connected", bus.connected},
+                                    {"since", isoTime(bus.since)},
+                                    {"reason", bus.reason},
+                                    {"reconnects", qint64(bus.reconnects)},
+                                    {"publish_refused", qint64(bus.publishRefused)},
+                                    {"last_refusal", bus.lastRefusal},
+                                    {"messages_too_large", qint64(bus.tooLarge)}};
     return state;
 }
 

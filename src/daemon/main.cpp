@@ -91,7 +91,7 @@ int main(int argc, char* argv[]) {
     if (!surfaces)
         return refuse(error);
     StandardErrorNotifier notifier;
-    notifier.follow(station);
+    notifier.follow(station, false); // the MQTT client says the broker's troubles itself
     service::Systemd systemd(station);
 
     const seriallink::Result opened = monitor.openLine();

@@ -64,9 +64,8 @@ StationView::StationView(const app::Station& station, QObject* parent)
                 alarms_.pop_front();
             ++alarmCounts_[line.text];
         });
-    app::followState(
-        station, this, [this] { update(); });
-    connect(&station, &Station::busChanged, this, [this] { metrics_.clear(); });
+    app::followState(station, this, [this] { update(); });
+    connect(&station, &Station::busChanged, this, &StationView::update);
     // Counters only: the page shows none of them, so no update goes out for a write.
     connect(&station, &Station::written, this, [this](const QByteArray& bytes, app::Origin origin) {
         if (origin == app::Origin::Poll &&
@@ -200,6 +199,9 @@ QByteArray StationView::metrics() const {
         family("wattmeter_mqtt_reconnects_total", "counter",
                "Sessions with the MQTT broker after the first.");
         sample("wattmeter_mqtt_reconnects_total", QString::number(bus.reconnects));
+        family("wattmeter_mqtt_publish_refused_total", "counter",
+               "Messages the MQTT broker refused (MQTT 5 only).");
+        sample("wattmeter_mqtt_publish_refused_total", QString::number(bus.publishRefused));
     }
     family("wattmeter_polls_total", "counter", "Automatic polls sent.");
     sample("wattmeter_polls_total", QString::number(polls_));

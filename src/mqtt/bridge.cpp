@@ -203,10 +203,10 @@ Bridge::Bridge(const Settings& settings, std::unique_ptr<Client> client, app::St
         client_->subscribe(topic(settings_.node, "command"));
     connect(client_.get(), &Client::sessionStarted, this, &Bridge::sessionStarted);
     connect(client_.get(), &Client::messageReceived, this, &Bridge::received);
-    connect(client_.get(), &Client::connectedChanged, this, [this](bool connected) {
-        station_.recordBus({true, connected, client_->reconnects()});
-    });
-    station_.recordBus({true, false, 0});
+    broker_ = client_->host();
+    connect(client_.get(), &Client::connectedChanged, this, &Bridge::recordBus);
+    connect(client_.get(), &Client::statusChanged, this, &Bridge::recordBus);
+    recordBus();
 
     app::followState(
         station_, this, [this] { stateChanged(); });
@@ -220,6 +220,20 @@ Bridge::Bridge(const Settings& settings, std::unique_ptr<Client> client, app::St
 }
 
 Bridge::~Bridge() = default;
+
+void Bridge::recordBus() {
+    app::Station::Bus bus;
+    bus.on = true;
+    bus.connected = client_->isConnected();
+    bus.reconnects = client_->reconnects();
+    bus.broker = broker_;
+    bus.reason = client_->cause();
+    bus.publishRefused = client_->publishRefused();
+    bus.lastRefusal = client_->lastRefusal();
+    bus.refusing = client_->refusing();
+    bus.tooLarge = client_->oversizedDropped();
+    station_.recordBus(bus);
+}
 
 void Bridge::sessionStarted() {
     client_->publishLatest(availabilityTopic(), "online", true);

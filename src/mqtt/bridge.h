@@ -80,6 +80,7 @@ public:
 
 private:
     void sessionStarted();
+    void recordBus();
     void publishDiscovery();
     void stateChanged();
     void publishState();
@@ -95,6 +96,7 @@ private:
     const QList<std::pair<QByteArray, QByteArray>> discovery_; // made once: it never changes
     QTimer discoveryHold_;
     bool discoveryDue_ = false;
+    QString broker_; // its host, as the operator named it
 };
 
 } // namespace mqtt

@@ -6,8 +6,10 @@
 #include <QHostInfo>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QThread>
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -23,6 +25,12 @@ namespace {
 // Larger payloads are not ours (the state and the discovery configurations are a few hundred
 // bytes); with the bounds on what waits this keeps the memory held for the broker small.
 constexpr qsizetype kMaxPayload = 64 * 1024;
+// The largest packet we take: a message at the bound with its topic (at most 64 KB) and headers.
+constexpr int kMaxPacket = int(kMaxPayload) + 65536 + 64;
+// Acknowledgements of the broker's messages that may wait for a broker that reads nothing.
+constexpr int kMaxUnsentAcks = 1000;
+
+const QString kStoppedReading = QStringLiteral("the broker stopped reading");
 
 constexpr int kPacketsPerTurn = 32;
 
@@ -47,7 +55,14 @@ QString lowerFirst(QString text) {
     return text;
 }
 
-QString refusal(int code) {
+// A reason code of MQTT 5 in libmosquitto's words.
+QString reasonText(int code) {
+    return lowerFirst(QString::fromUtf8(mosquitto_reason_string(code)));
+}
+
+QString refusal(int protocol, int code) {
+    if (protocol == MQTT_PROTOCOL_V5)
+        return QStringLiteral("refused: ") + reasonText(code);
     switch (code) {
     case 1:
         return QStringLiteral("refused: protocol version not accepted");
@@ -58,13 +73,22 @@ QString refusal(int code) {
     case 4:
         return QStringLiteral("refused: bad user name or password");
     case 5:
-        return QStringLiteral("refused: not authorised");
+        return QStringLiteral("refused: not authorized");
     default:
         return QStringLiteral("refused (code %1)").arg(code);
     }
 }
 
 } // namespace
+
+// What a connect on the worker thread needs and gives back. The event loop does not touch it from
+// the worker's start to its end; whoever lets go of it last destroys the session.
+struct Client::Attempt {
+    std::unique_ptr<mosquitto, Deleter> session;
+    QByteArray address;
+    int port = 0, keepAlive = 0;
+    int rc = MOSQ_ERR_SUCCESS, savedErrno = 0;
+};
 
 void Client::Deleter::operator()(mosquitto* session) const {
     mosquitto_destroy(session);
@@ -209,10 +233,12 @@ void Client::connectNext() {
         return;
     }
     mosquitto* session = session_.get();
-    mosquitto_connect_callback_set(session, &Client::onConnect);
-    mosquitto_publish_callback_set(session, &Client::onPublish);
+    mosquitto_int_option(session, MOSQ_OPT_PROTOCOL_VERSION, protocol_);
+    mosquitto_int_option(session, MOSQ_OPT_RECEIVE_MAXIMUM, settings_.receiveMaximum);
+    mosquitto_connect_v5_callback_set(session, &Client::onConnect);
+    mosquitto_disconnect_v5_callback_set(session, &Client::onDisconnect);
+    mosquitto_publish_v5_callback_set(session, &Client::onPublish);
     mosquitto_message_callback_set(session, &Client::onMessage);
-    mosquitto_log_callback_set(session, &Client::onLog);
     if (!settings_.willTopic.isEmpty())
         mosquitto_will_set(session, settings_.willTopic.constData(),
                            int(settings_.willPayload.size()), settings_.willPayload.constData(), 1,
@@ -226,17 +252,64 @@ void Client::connectNext() {
         tls_->clearVerifyFailure();
     }
     told_ = {};
+    attempt_.start();
+    if (protocol_ == MQTT_PROTOCOL_V5 && !tls_) {
+        connectOffLoop(address);
+        return;
+    }
+    // libmosquitto logs only on this thread from here on.
+    mosquitto_log_callback_set(session, &Client::onLog);
     errno = 0;
     const int rc = mosquitto_connect_bind_async(session, address.constData(), settings_.broker.port,
                                                 settings_.keepAliveSeconds, nullptr);
+    watch(rc, errno);
+}
+
+// The maximum packet size is a CONNECT property, which only the blocking connect sends. It
+// connects the socket, makes it non-blocking and writes the CONNECT, so the broker's answer is
+// read here as after the connect that does not wait.
+void Client::connectOffLoop(const QByteArray& address) {
+    auto attempt = std::make_shared<Attempt>();
+    attempt->session = std::move(session_);
+    attempt->address = address;
+    attempt->port = settings_.broker.port;
+    attempt->keepAlive = settings_.keepAliveSeconds;
+    pending_ = attempt;
+    state_ = State::Connecting;
+    QThread* worker = QThread::create([attempt] {
+        mosquitto_property* properties = nullptr;
+        mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE, kMaxPacket);
+        errno = 0;
+        attempt->rc =
+            mosquitto_connect_bind_v5(attempt->session.get(), attempt->address.constData(),
+                                      attempt->port, attempt->keepAlive, nullptr, properties);
+        attempt->savedErrno = errno;
+        mosquitto_property_free_all(&properties);
+    });
+    // Not ours to own: a client gone meanwhile leaves the worker to finish and the session to go
+    // with the last holder of the attempt.
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    connect(worker, &QThread::finished, this, [this, attempt] { handedBack(attempt); });
+    worker->start();
+}
+
+void Client::handedBack(const std::shared_ptr<Attempt>& attempt) {
+    if (attempt != pending_)
+        return; // given up meanwhile
+    pending_.reset();
+    session_ = std::move(attempt->session);
+    mosquitto_log_callback_set(session_.get(), &Client::onLog);
+    watch(attempt->rc, attempt->savedErrno);
+}
+
+void Client::watch(int rc, int savedErrno) {
     if (rc != MOSQ_ERR_SUCCESS) {
-        const int savedErrno = errno;
         sessionEnded(describe(rc, savedErrno), false);
         return;
     }
     state_ = State::Connecting;
-    attempt_.start();
-    const int socket = mosquitto_socket(session);
+    wantWrite_.invalidate();
+    const int socket = mosquitto_socket(session_.get());
     readable_ = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Read);
     writable_ = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Write);
     connect(
@@ -262,11 +335,22 @@ void Client::serve(int (*call)(mosquitto*, int)) {
 }
 
 void Client::housekeep() {
-    if (!session_)
-        return;
-    if (state_ == State::Connecting && attempt_.hasExpired(settings_.connectTimeoutMs)) {
+    if (state_ == State::Connecting && attempt_.hasExpired(settings_.connectTimeoutMs) &&
+        (session_ || pending_)) {
         sessionEnded(QStringLiteral("no answer"), false);
         return;
+    }
+    if (!session_)
+        return;
+    // A broker that takes no more from us gets no more read from it: each message read may
+    // queue an acknowledgement, and libmosquitto's queue has no bound of its own.
+    if (wantWrite_.isValid() && readable_) {
+        if (wantWrite_.hasExpired(qint64(settings_.keepAliveSeconds) * 1000)) {
+            sessionEnded(kStoppedReading, false);
+            return;
+        }
+        readable_->setEnabled(!wantWrite_.hasExpired(settings_.writeStallMs) &&
+                              unsentAcks_ <= kMaxUnsentAcks);
     }
     errno = 0;
     const int rc = mosquitto_loop_misc(session_.get());
@@ -276,14 +360,40 @@ void Client::housekeep() {
 void Client::handleTold(int rc, int savedErrno) {
     const Told told = std::exchange(told_, {});
     const QPointer<Client> alive(this);
-    for (int id : told.acknowledged)
-        if (outbox_.isOut() && id == outId_)
+    for (const auto& [id, reason] : told.acknowledged)
+        if (outbox_.isOut() && id == outId_) {
             outbox_.acknowledge();
+            acknowledged(reason);
+        }
+    for (const auto& [topic, size] : told.oversized)
+        dropped(topic, size);
+    // Each of these queued an acknowledgement; while the broker takes none, a few are enough.
+    if (wantWrite_.isValid() && (unsentAcks_ += told.acknowledging) > kMaxUnsentAcks && readable_)
+        readable_->setEnabled(false);
     if (rc != MOSQ_ERR_SUCCESS || mosquitto_socket(session_.get()) < 0) {
-        if (told.connack.value_or(0) != 0)
-            sessionEnded(refusal(*told.connack), true);
-        else
+        const int connack = told.connack.value_or(0);
+        if (connack == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION && protocol_ == MQTT_PROTOCOL_V5) {
+            protocol_ = MQTT_PROTOCOL_V311;
+            report(QStringLiteral("the broker does not take MQTT 5; using MQTT 3.1.1"));
+            --nextAddress_; // the same address again, at once
+            connectNext();
+        } else if (connack != 0) {
+            sessionEnded(refusal(protocol_, connack), true);
+        } else if (told.disconnect == MQTT_RC_SESSION_TAKEN_OVER) {
+            const QString cause = QStringLiteral("another client uses the id %1; give each station "
+                                                 "its own --mqtt-node")
+                                      .arg(QString::fromUtf8(settings_.clientId));
+            takenOver_ = true;
+            sessionEnded(cause, true);
+        } else if (told.disconnect.value_or(0) >= 0x80) {
+            sessionEnded(QStringLiteral("the broker ended the session: ") +
+                             reasonText(*told.disconnect),
+                         true);
+        } else if (rc == MOSQ_ERR_KEEPALIVE && wantWrite_.isValid()) {
+            sessionEnded(kStoppedReading, false); // its answer may wait behind our writes
+        } else {
             sessionEnded(describe(rc, savedErrno, told.error), false);
+        }
     } else {
         if (told.connack == 0)
             sessionUp();
@@ -304,6 +414,7 @@ void Client::sessionUp() {
     sessionAge_.start();
     ++sessions_;
     lastCause_.clear();
+    cause_.clear();
     report(QStringLiteral("connected"));
     for (const QByteArray& filter : std::as_const(subscriptions_))
         mosquitto_subscribe(session_.get(), nullptr, filter.constData(), 1);
@@ -320,6 +431,13 @@ void Client::sessionEnded(const QString& cause, bool refused) {
     if (state_ == State::Stopping || state_ == State::Stopped)
         return;
     state_ = State::Waiting;
+    if (cause != cause_) {
+        cause_ = cause;
+        const QPointer<Client> alive(this);
+        emit statusChanged();
+        if (!alive || state_ != State::Waiting)
+            return;
+    }
     if (wasConnected) {
         if (sessionAge_.elapsed() >= settings_.stableSessionMs)
             retryMs_ = settings_.firstRetryMs;
@@ -331,6 +449,9 @@ void Client::sessionEnded(const QString& cause, bool refused) {
         connectNext();
         return;
     }
+    // Two stations under one id take the session from each other at every attempt.
+    if (std::exchange(takenOver_, false))
+        retryMs_ = std::max(retryMs_, settings_.takenOverRetryMs);
     retryLater(cause);
 }
 
@@ -345,6 +466,8 @@ void Client::retryLater(const QString& cause) {
 }
 
 void Client::closeSession() {
+    pending_.reset();
+    wantWrite_.invalidate();
     // The notifiers go before libmosquitto closes their socket.
     readable_.reset();
     writable_.reset();
@@ -361,15 +484,57 @@ void Client::sendNext() {
     const int rc = mosquitto_publish(session_.get(), &outId_, message->topic.constData(),
                                      int(message->payload.size()), message->payload.constData(), 1,
                                      message->retain);
-    if (rc != MOSQ_ERR_SUCCESS)
+    if (rc != MOSQ_ERR_SUCCESS) {
         sessionEnded(describe(rc, errno), false);
-    else
+    } else {
+        outTopic_ = message->topic;
         updateWriteInterest();
+    }
 }
 
 void Client::updateWriteInterest() {
-    if (writable_)
-        writable_->setEnabled(session_ && mosquitto_want_write(session_.get()));
+    if (!writable_)
+        return;
+    const bool want = session_ && mosquitto_want_write(session_.get());
+    writable_->setEnabled(want);
+    if (!want) {
+        wantWrite_.invalidate();
+        readable_->setEnabled(true);
+    } else if (!wantWrite_.isValid()) {
+        wantWrite_.start();
+        unsentAcks_ = 0;
+    }
+}
+
+// Only MQTT 5 tells of a refusal; a topic refused stays so until a message on it is accepted.
+void Client::acknowledged(int reason) {
+    const bool refusing = !refusedTopics_.isEmpty();
+    if (reason >= 0x80) {
+        ++publishRefused_;
+        lastRefusal_ = reasonText(reason);
+        if (!refusedTopics_.contains(outTopic_))
+            refusedTopics_.append(outTopic_);
+    } else {
+        refusedTopics_.removeOne(outTopic_);
+    }
+    if (!refusing && !refusedTopics_.isEmpty())
+        report(QStringLiteral("the broker refuses our messages: ") + lastRefusal_);
+    else if (refusing && refusedTopics_.isEmpty())
+        report(QStringLiteral("the broker accepts our messages again"));
+    if (reason >= 0x80 || refusing != !refusedTopics_.isEmpty())
+        emit statusChanged();
+}
+
+void Client::dropped(const QByteArray& topic, int size) {
+    ++oversized_;
+    if (topic != lastOversized_) {
+        lastOversized_ = topic;
+        report(QStringLiteral("a message of %1 bytes on %2 is over our bound of %3 KB; dropped")
+                   .arg(size)
+                   .arg(QString::fromUtf8(topic))
+                   .arg(kMaxPayload / 1024));
+    }
+    emit statusChanged();
 }
 
 void Client::report(const QString& what) {
@@ -407,16 +572,31 @@ QString Client::describe(int rc, int savedErrno, const QString& logged) const {
     return lowerFirst(QString::fromUtf8(mosquitto_strerror(rc)));
 }
 
-void Client::onConnect(mosquitto*, void* self, int rc) {
+void Client::onConnect(mosquitto*, void* self, int rc, int, const mosquitto_property*) {
     static_cast<Client*>(self)->told_.connack = rc;
 }
 
-void Client::onPublish(mosquitto*, void* self, int mid) {
-    static_cast<Client*>(self)->told_.acknowledged.append(mid);
+// Also called for a connection lost, with libmosquitto's error code (below 0x80).
+void Client::onDisconnect(mosquitto*, void* self, int rc, const mosquitto_property*) {
+    static_cast<Client*>(self)->told_.disconnect = rc;
 }
 
+void Client::onPublish(mosquitto*, void* self, int mid, int reason, const mosquitto_property*) {
+    static_cast<Client*>(self)->told_.acknowledged.append({mid, reason});
+}
+
+// libmosquitto has read the whole message already; over our bound it goes no further.
 void Client::onMessage(mosquitto*, void* self, const mosquitto_message* message) {
-    static_cast<Client*>(self)->told_.received.append(
+    Told& told = static_cast<Client*>(self)->told_;
+    told.acknowledging += message->qos > 0;
+    if (message->payloadlen > kMaxPayload) {
+        if (told.oversized.size() < 16)
+            told.oversized.append({QByteArray(message->topic), message->payloadlen});
+        else
+            ++static_cast<Client*>(self)->oversized_;
+        return;
+    }
+    told.received.append(
         {QByteArray(message->topic),
          QByteArray(static_cast<const char*>(message->payload), message->payloadlen),
          message->retain, false});

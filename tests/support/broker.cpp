@@ -3,10 +3,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 
 bool run(const QString& program, const QStringList& arguments, const QString& folder) {
     QProcess process;
@@ -84,4 +87,43 @@ Subscriber::~Subscriber() {
 
 bool Subscriber::saw(const QByteArray& line, int ms) {
     return QTest::qWaitFor([&] { return (seen += process.readAll()).contains(line); }, ms);
+}
+
+ScriptedBroker::ScriptedBroker(const QString& script) {
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    QObject::connect(&server, &QTcpServer::newConnection, &server, [this, script] {
+        QTcpSocket* s = server.nextPendingConnection();
+        QObject::connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+        QObject::connect(s, &QTcpSocket::readyRead, s, [this, s, script] {
+            QObject::disconnect(s, &QTcpSocket::readyRead, nullptr, nullptr);
+            const QByteArray in = s->readAll(); // the CONNECT, in one piece on loopback
+            const bool v5 = versions.emplace_back(in.at(in.indexOf("MQTT") + 4)) == 5;
+            if (script.startsWith("refuse v5") && v5) {
+                s->write(script.endsWith("3.1.1") ? QByteArray("\x20\x02\x00\x01", 4)
+                                                  : QByteArray("\x20\x03\x00\x84\x00", 5));
+                return s->disconnectFromHost();
+            }
+            s->write(v5 ? QByteArray("\x20\x03\x00\x00\x00", 5)
+                        : QByteArray("\x20\x02\x00\x00", 4));
+            if (script == "take over") {
+                s->write(QByteArray("\xE0\x02\x8E\x00", 4));
+                s->disconnectFromHost();
+            } else if (script == "oversized") { // 1 MB on "t"
+                s->write(QByteArray("\x30\x84\x80\x40\x00\x01t\x00", 8) + QByteArray(1 << 20, 'x'));
+            } else if (script == "flood") { // on "t", all with id 1, past Qt's buffers
+                s->setReadBufferSize(1);
+                auto* flood = new QTimer(s);
+                QObject::connect(
+                    flood, &QTimer::timeout, s,
+                    [fd = int(s->socketDescriptor()), at = qsizetype(0)]() mutable {
+                        static const QByteArray some =
+                            QByteArray("\x32\x07\x00\x01t\x00\x01\x00x", 9).repeated(1000);
+                        for (ssize_t n; (n = ::send(fd, some.constData() + at,
+                                                    size_t(some.size() - at), MSG_DONTWAIT)) > 0;)
+                            at = (at + n) % some.size();
+                    });
+                flood->start(10);
+            }
+        });
+    });
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QProcess>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 // A program run to its end: whether it ended well within 30 s.
@@ -39,4 +40,13 @@ struct Subscriber {
     bool saw(const QByteArray& line, int ms = 5000);
     // All it has seen so far.
     const QByteArray& all() { return seen += process.readAll(); }
+};
+
+// A broker on loopback for what mosquitto cannot be made to do: "refuse v5" (or "... as 3.1.1")
+// and take 3.1.1, or take MQTT 5 then "take over", send one "oversized" message, or "flood".
+struct ScriptedBroker {
+    QTcpServer server;
+    QList<int> versions; // of each CONNECT
+    explicit ScriptedBroker(const QString& script);
+    QString url() const { return QStringLiteral("mqtt://u@127.0.0.1:%1").arg(server.serverPort()); }
 };
