@@ -439,8 +439,19 @@ void Client::sessionEnded(const QString& cause, bool refused) {
             return;
     }
     if (wasConnected) {
-        if (sessionAge_.elapsed() >= settings_.stableSessionMs)
+        const bool lasted = sessionAge_.elapsed() >= settings_.stableSessionMs;
+        if (lasted)
             retryMs_ = settings_.firstRetryMs;
+        // Two stations under one id, with a broker that gives no reason for taking the session
+        // from the one connected: a close the next attempt undoes at once, and again.
+        shortSessions_ = lasted || refused ? 0 : shortSessions_ + 1;
+        if (shortSessions_ >= 2 && !takenOver_) {
+            takenOver_ = true;
+            cause_ = QStringLiteral("the broker ends each session soon after it begins; if another "
+                                    "client uses the id %1, give each station its own "
+                                    "--mqtt-node")
+                         .arg(QString::fromUtf8(settings_.clientId));
+        }
         const QPointer<Client> alive(this);
         emit connectedChanged(false);
         if (!alive || state_ != State::Waiting)
@@ -448,11 +459,13 @@ void Client::sessionEnded(const QString& cause, bool refused) {
     } else if (!refused && nextAddress_ < addresses_.size()) {
         connectNext();
         return;
+    } else {
+        shortSessions_ = 0; // a broker that was away: its restarts are no such close
     }
     // Two stations under one id take the session from each other at every attempt.
     if (std::exchange(takenOver_, false))
         retryMs_ = std::max(retryMs_, settings_.takenOverRetryMs);
-    retryLater(cause);
+    retryLater(cause_);
 }
 
 void Client::retryLater(const QString& cause) {

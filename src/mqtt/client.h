@@ -19,7 +19,9 @@
 //
 // The client connects again by itself, with a back-off, after the broker went away, was not there,
 // or refused it; only a session that lasted starts the back-off again from the first delay, and
-// a session another client took over under our id is tried again only after a minute. Each
+// a session another client took over under our id is tried again only after a minute. A broker
+// too old to say so (mosquitto before 2.0.15) just closes it: two sessions in a row that it
+// closed soon after they began, each taken up again at the first try, are taken as the same. Each
 // new cause is one line on standard error. Every session it starts is
 // announced, so the owner can publish what a fresh session needs (availability, discovery,
 // state); the subscriptions are renewed by the client.
@@ -193,6 +195,7 @@ private:
     QString cause_;
     int protocol_ = 5;
     bool takenOver_ = false;           // the session just ended was taken over
+    int shortSessions_ = 0;            // closed by the broker in a row, each soon after it began
     std::shared_ptr<Attempt> pending_; // a connect on the worker thread
     QElapsedTimer wantWrite_;          // since writes have been pending
     int unsentAcks_ = 0;               // messages received since then

@@ -176,7 +176,7 @@
     if (failing) $('journal').textContent = `Journal cannot be written: ${num(current.journal_lines_waiting) ?? 0} lines waiting, ${num(current.journal_lines_lost) ?? 0} lost`;
     const bus = current.mqtt && typeof current.mqtt === 'object' ? current.mqtt : null;
     $('mqtt').hidden = !bus || (bus.connected === true && !num(bus.publish_refused));
-    if (bus) $('mqtt').textContent = bus.connected === true ? `MQTT broker refuses our messages (${num(bus.publish_refused)}): ${str(bus.last_refusal)}` : `MQTT broker lost since ${clock(parseTime(bus.since))}: ${str(bus.reason)}`;
+    if (bus) $('mqtt').textContent = bus.connected === true ? `MQTT broker refuses our messages (${num(bus.publish_refused)}): ${str(bus.last_refusal)}` : `MQTT broker not connected since ${clock(parseTime(bus.since))}: ${str(bus.reason)}`;
   }
   setInterval(showFreshness, 1000);
 
