@@ -105,9 +105,7 @@ void tst_journal::whatTheProgramDidIsJournaled() {
 
 void tst_journal::killedProgramLeavesWholeLines() {
     LiveWindow live; // the settings folder and the simulator; its own window is not used
-    live.simulator.start(QStringLiteral(WATTMETER_SIM_PATH), {"--com", "1", "--quiet", "--fast"});
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(live.settings.portsFolder() + "/com1").isSymLink(), 10000);
-    live.settings.set("port", "1");
+    QVERIFY(startSimulator(live.simulator, live.settings, {"--fast"}));
     const QString path = live.settings.folder() + "/journal.csv";
     QProcess program;
     QVERIFY(start(program, path)->waitForStarted(10000));

@@ -1,5 +1,6 @@
 #include "engine_fixture.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTest>
 
@@ -46,6 +47,12 @@ bool startSimulator(QProcess& simulator, TempSettings& settings, const QStringLi
         return false;
     settings.set("port", QString::number(port));
     return true;
+}
+
+bool writeFile(const QString& path, const QByteArray& content) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
 void stopSimulator(QProcess& simulator) {

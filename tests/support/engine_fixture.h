@@ -142,3 +142,5 @@ template <typename Serial> struct Engine {
 bool startSimulator(QProcess& simulator, TempSettings& settings, const QStringList& options,
                     int port = 1);
 void stopSimulator(QProcess& simulator);
+// Writes the file whole, making its folder first.
+bool writeFile(const QString& path, const QByteArray& content);
