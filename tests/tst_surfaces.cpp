@@ -81,7 +81,6 @@ private slots:
     void staleReasons_data();
     void staleReasons();
     void overPowerReachesEverySurfaceWhileTheBoxWaits();
-    void withoutAViewTheWarningWaitsForDismissal();
     void journalThatCannotWrite();
 
 private:
@@ -291,21 +290,6 @@ void tst_surfaces::overPowerReachesEverySurfaceWhileTheBoxWaits() {
     QTRY_COMPARE_WITH_TIMEOUT(
         surfaces.notifier.shown,
         (QStringList{"PWR FWD ABOVE 1100", "HIGH VSWR", "PWR FWD ABOVE 1100 (1 more)"}), 5000);
-}
-
-void tst_surfaces::withoutAViewTheWarningWaitsForDismissal() {
-    Engine<FakeSerial> f;
-    (void)f.monitor->choosePort(1);
-    app::CommandPath& commands = f.monitor->commands();
-    commands.run(app::Command::PollOn, app::Origin::Button);
-    f.receiveAndTick("PWR FWD ABOVE 1100\r");
-    QVERIFY(f.station.overPowerWarning().open && !f.station.overPowerWarning().holdsPolls);
-    f.receiveAndTick("FWD: 1200 ");
-    QCOMPARE(f.serial->written(), "POWER\r"); // polls go on
-    QCOMPARE(f.station.readings().latest[0].text, "1200");
-    QVERIFY(commands.runRemote("DISMISS WARNING"));
-    QVERIFY(!f.station.overPowerWarning().open);
-    QCOMPARE(commands.runRemote("DISMISS WARNING").refusal, app::Refusal::NoWarningOpen);
 }
 
 void tst_surfaces::journalThatCannotWrite() {
