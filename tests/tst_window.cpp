@@ -7,7 +7,6 @@
 #include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -96,9 +95,14 @@ void tst_window::accessibleNamesAreTheCaptions() {
     for (QWidget* bar : {&f.part("prgBar1"), &f.part("prgBar2")})
         QCOMPARE(name(bar), bar->toolTip());
     QCOMPARE(name(&f.part("txtAlarms")) + name(&f.part("txtTerm")), "AlarmsTerminal");
+    const auto lamps = [&] {
+        return name(&f.part("shpHigh"), QAccessible::Description) + ' ' +
+               name(&f.part("shpLow"), QAccessible::Description);
+    };
     f.receiveAndTick("HIGH BAND SELECTED");
-    QCOMPARE(name(&f.part("shpHigh"), QAccessible::Description), "lit");
-    QCOMPARE(name(&f.part("shpLow"), QAccessible::Description), "unlit");
+    QCOMPARE(lamps(), "lit unlit");
+    f.receiveAndTick("LOW BAND SELECTED");
+    QCOMPARE(lamps(), "unlit lit");
 }
 
 void tst_window::boxesOnScreen() {
