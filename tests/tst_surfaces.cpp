@@ -76,8 +76,6 @@ private slots:
     void initTestCase() { QVERIFY(broker_.start()); }
     void portTransitions_data();
     void portTransitions();
-    void whatStartsTheSilenceClock_data();
-    void whatStartsTheSilenceClock();
     void staleReasons_data();
     void staleReasons();
     void overPowerReachesEverySurfaceWhileTheBoxWaits();
@@ -139,55 +137,25 @@ void tst_surfaces::portTransitions() {
     QVERIFY2(surfaces.view.metrics().contains(up.toUtf8()), qPrintable(up));
 }
 
-void tst_surfaces::whatStartsTheSilenceClock_data() {
-    QTest::addColumn<QString>("asked"); // what goes out, on COM1 unless "closed"
-    QTest::addColumn<bool>("silent");
-    QTest::newRow("start-up reset") << "start" << true;
-    QTest::newRow("automatic poll") << "poll" << true;
-    QTest::newRow("status button") << "button" << true;
-    QTest::newRow("typed key") << "key" << false;
-    QTest::newRow("button on a closed port") << "closed" << false;
-}
-
-void tst_surfaces::whatStartsTheSilenceClock() {
-    QFETCH(QString, asked);
-    QFETCH(bool, silent);
-    Engine<FakeSerial> f;
-    f.station.setSilenceAfter(std::chrono::milliseconds(50));
-    f.settings.set("port", "1");
-    f.serial->refusedPorts = {asked == "closed" ? 1 : 0};
-    if (asked == "start" || asked == "closed")
-        f.monitor->loadStoredPort();
-    else
-        (void)f.monitor->choosePort(1);
-    app::CommandPath& commands = f.monitor->commands();
-    if (asked == "poll") {
-        commands.run(app::Command::PollOn, app::Origin::Button);
-        f.monitor->Timer1_Timer();
-        f.monitor->Timer1_Timer();
-    }
-    if (asked == "button" || asked == "closed")
-        commands.run(app::Command::Status, app::Origin::Button);
-    if (asked == "key")
-        (void)commands.send("S", app::Origin::Key);
-    QVERIFY(!f.serial->written().isEmpty() || asked == "closed");
-    QTest::qWait(200); // four times the silence's limit: long enough to fall silent, if at all
-    QCOMPARE(f.station.replies().state == app::Amplifier::Silent, silent);
-    if (silent) { // any byte ends it
-        f.serial->receive("x");
-        QCOMPARE(f.station.replies().state, app::Amplifier::Answering);
-    }
-}
-
 void tst_surfaces::staleReasons_data() {
     QTest::addColumn<QString>("reason"); // null while live
+    QTest::addColumn<QString>("asked");  // what goes out to the amplifier, on COM1
+    const auto row = [](const char* name, const char* reason, const char* asked = "") {
+        QTest::newRow(name) << QString(reason) << QString(asked);
+    };
     for (const char* reason : app::kStaleReasons)
-        QTest::newRow(reason) << QString(reason);
-    QTest::newRow("live") << QString();
+        row(reason, reason, QByteArray(reason) == "amplifier silent" ? "button" : "");
+    QTest::newRow("live") << QString() << QString();
+    // What else starts the silence clock, and what does not.
+    row("silent after the start-up reset", "amplifier silent", "start");
+    row("silent after an automatic poll", "amplifier silent", "poll");
+    row("a typed key asks nothing", "amplifier not asked", "key");
+    row("the button with the port closed", "port closed", "closed");
 }
 
 void tst_surfaces::staleReasons() {
     QFETCH(QString, reason);
+    QFETCH(QString, asked);
     Engine<FakeSerial> f;
     Surfaces surfaces(f.station);
     f.station.setSilenceAfter(std::chrono::milliseconds(50));
@@ -200,13 +168,28 @@ void tst_surfaces::staleReasons() {
         QCOMPARE(availability(state), reason.isNull() ? "online" : "offline");
         const QString live = QString("wattmeter_readings_live %1\n").arg(int(reason.isNull()));
         QVERIFY2(surfaces.view.metrics().contains(live.toUtf8()), qPrintable(live));
-        QCOMPARE(surfaces.last("live,"), reason.isNull() ? "live,yes" : "live,no," + reason);
+        const QString line = asked == "closed" ? "" : "live,no," + reason; // never open: unsaid
+        QCOMPARE(surfaces.last("live,"), reason.isNull() ? "live,yes" : line);
     };
-    (void)f.monitor->choosePort(1);
-    if (reason == "port closed")
+    f.settings.set("port", "1");
+    f.serial->refusedPorts = {asked == "closed" ? 1 : 0};
+    if (asked == "start" || asked == "closed")
+        f.monitor->loadStoredPort();
+    else
+        (void)f.monitor->choosePort(1);
+    app::CommandPath& commands = f.monitor->commands();
+    if (asked.isEmpty() && reason == "port closed")
         f.monitor->closePort();
-    if (reason == "amplifier silent")
-        f.monitor->commands().run(app::Command::Status, app::Origin::Button);
+    if (asked == "button" || asked == "closed")
+        commands.run(app::Command::Status, app::Origin::Button);
+    if (asked == "poll") {
+        commands.run(app::Command::PollOn, app::Origin::Button);
+        f.monitor->Timer1_Timer();
+        f.monitor->Timer1_Timer();
+    }
+    if (asked == "key")
+        (void)commands.send("S", app::Origin::Key);
+    QCOMPARE(f.serial->written().isEmpty(), asked.isEmpty() || asked == "closed");
     if (reason == "over-power warning") { // behind the box, the reading ages
         BoxView box(*f.monitor);
         bool checked = false;
@@ -222,6 +205,8 @@ void tst_surfaces::staleReasons() {
     }
     if (reason == "no recent reading" || reason.isNull())
         f.receiveAndTick("FWD: 850 ");
+    if (!asked.isEmpty())
+        QTest::qWait(200); // four times the silence's limit: long enough to fall silent, if at all
     QTRY_COMPARE(surfaces.state()["readings_stale_because"].toString(), reason);
     says();
     if (reason != "amplifier silent")
