@@ -7,22 +7,13 @@
 void BoxView::show(std::deque<app::Finding>& found) {
     while (!found.empty()) {
         const app::Finding finding = std::move(found.front());
-        found.pop_front();
-        switch (finding.kind) {
-        case app::Finding::Readings:
-            shown << "readings";
-            break;
-        case app::Finding::Band:
-            shown << QString("band %1").arg(finding.high ? "high" : "low");
-            break;
-        case app::Finding::OverPower:
+        found.pop_front(); // before the box, whose event loop may bring more
+        if (finding.kind == app::Finding::OverPower) {
             MsgBox(QString::fromLatin1(app::kOverPowerWarning), app::vbExclamation, {});
             monitor_.acknowledgeWarning();
-            [[fallthrough]];
-        case app::Finding::Alarm:
-            shown << finding.alarm.time + " " + finding.alarm.text;
-            break;
         }
+        if (finding.kind == app::Finding::OverPower || finding.kind == app::Finding::Alarm)
+            shown << finding.alarm.time + " " + finding.alarm.text;
     }
 }
 

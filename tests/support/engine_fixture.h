@@ -101,9 +101,9 @@ private:
     QByteArray waiting_;
 };
 
-// Stands in for the window: it records what it was shown, in order ("band high", "alarm HIGH
-// VSWR", "box", "readings FWD 850"), and holds each over-power box open in a nested event loop,
-// as QMessageBox::exec does, until the test answers it or the engine closes it.
+// Stands in for the window: it records the boxes and alarm lines it was shown, in order, and holds
+// each over-power box open in a nested event loop, as QMessageBox::exec does, until the test
+// answers it or the engine closes it.
 class BoxView : public app::MonitorView, public app::MessageBox {
 public:
     QStringList shown;
@@ -111,7 +111,6 @@ public:
 
     explicit BoxView(app::Monitor& monitor) : monitor_(monitor) { monitor.attach(*this, *this); }
     ~BoxView() override { monitor_.detach(); }
-    bool boxOpen() const { return loop_.isRunning(); }
     void answer() { loop_.quit(); }
 
     void show(std::deque<app::Finding>& found) override;
