@@ -1,11 +1,13 @@
 // The dashboard: what it serves of what the window shows, what it refuses, a real browser on its
-// page and a real Prometheus on its metrics while the simulator plays the amplifier, and bad and
-// slow clients that change nothing for the window or for good clients.
+// page (beside the window, which says the same of a silence and a lost port) and a real
+// Prometheus on its metrics while the simulator plays the amplifier, and bad and slow clients that
+// change nothing for the window or for good clients.
 #include "dashboard/server.h"
 #include "dashboard/station_view.h"
 #include "support/http.h"
 #include "support/pty.h"
 #include "support/window_fixture.h"
+#include "ui/log_pane.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -430,9 +432,9 @@ void tst_dashboard::browserAndPrometheusOnTheSimulator() {
     QTRY_VERIFY_WITH_TIMEOUT(!live.part<QLineEdit>("txtForward").text().isEmpty(), 10000);
     for (const auto& [id, name] : fields)
         QTRY_COMPARE(browser.text(id), live.part<QLineEdit>(name).text());
+    const auto alarms = [&] { return ui::paneText(live.part<QPlainTextEdit>("txtAlarms")); };
     live.tellSimulator("vswr");
-    QTRY_VERIFY_WITH_TIMEOUT(
-        live.part<QPlainTextEdit>("txtAlarms").toPlainText().contains("HIGH VSWR"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(alarms().contains(" - HIGH VSWR\r\n"), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(browser.text("alarms").contains("HIGH VSWR"), 1000);
     QTRY_VERIFY(browser.every(".chart", "e.dataset.points > 0"));
     // One time axis: the same ticks at the same places on both charts.
@@ -455,22 +457,37 @@ void tst_dashboard::browserAndPrometheusOnTheSimulator() {
     QTRY_VERIFY(browser.text("alarms").contains(vswr.toString("hh:mm:ss 'UTC - HIGH VSWR'")));
     QTRY_COMPARE(browser.evaluate("document.querySelector('.dygraph-xlabel').textContent"),
                  "Time (UTC)");
-    // The adapter pulled and put back: the port comes back on the page as in the window.
+    // The adapter pulled, and put back while the window's box says so: the page says it as the
+    // window does, stale and why, and the box closes itself once the port is back.
+    live.boxes->onShow = [&] {
+        QTRY_COMPARE(browser.text("port"), "COM1 closed");
+        QTRY_COMPARE(browser.text("silence"), "COM1 closed");
+        QCOMPARE(browser.text("live"), "Stale");
+        QCOMPARE(browser.evaluate("document.getElementById('readings-card').dataset.stale"),
+                 "true");
+        live.tellSimulator("return");
+        QTRY_VERIFY(live.serial->portOpen());
+    };
     live.tellSimulator("vanish");
-    QTRY_COMPARE(browser.text("port"), "COM1 closed");
-    // The readings are stale for it, and say why.
-    QTRY_COMPARE(browser.text("silence"), "COM1 closed");
-    QCOMPARE(browser.text("live"), "Stale");
-    QCOMPARE(browser.evaluate("document.getElementById('readings-card').dataset.stale"), "true");
-    live.tellSimulator("return");
     QTRY_COMPARE(browser.text("port"), "COM1 open");
+    QCOMPARE(live.boxes->shown.size(), 1);
+    QVERIFY(live.boxes->shown[0].prompt.endsWith(") was lost: the device went away or was "
+                                                 "unplugged.\nCOM1 reopens by itself once the "
+                                                 "device is back."));
+    QCOMPARE(live.boxes->closed, QStringList{live.boxes->shown[0].prompt});
+    live.boxes->onShow = nullptr;
     // Silent: the readings look stale and the chart breaks; over the scale, the bar is full.
     live.station.setSilenceAfter(std::chrono::milliseconds(1000));
     live.tellSimulator("mute");
     QTRY_COMPARE_WITH_TIMEOUT(browser.text("live"), "No reply", 5000);
     QCOMPARE(browser.evaluate("document.getElementById('readings-card').dataset.stale"), "true");
     QVERIFY(browser.text("silence").startsWith("No reply for "));
+    QTRY_VERIFY(alarms().contains(" - NO REPLY FROM AMPLIFIER\r\n"));
+    QTest::qWait(1500); // more polls go unanswered, and the pane says it no more than once
     live.tellSimulator("unmute");
+    QTRY_VERIFY_WITH_TIMEOUT(alarms().endsWith(" - AMPLIFIER ANSWERS AGAIN\r\n"), 5000);
+    QCOMPARE(alarms().count(" - NO REPLY FROM AMPLIFIER"), 1);
+    QVERIFY(live.station.alarms().back().text != "AMPLIFIER ANSWERS AGAIN"); // no alarm
     live.tellSimulator("overpower");
     QTRY_COMPARE_WITH_TIMEOUT(browser.text("live"), "Live", 5000);
     QTRY_VERIFY(browser.every(".chart", "e.dataset.gaps > 0"));

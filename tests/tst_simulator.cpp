@@ -1,27 +1,15 @@
-// The amplifier simulator program, and the real window and serial port against it: what stands
-// where it links its device, a silence and the amplifier answering again, and the box that says
-// the port was lost.
+// The amplifier simulator program: what stands where it links its device; and the box that says
+// a port was lost, not shown once the port is back (with the simulator, tst_dashboard's).
 #include "support/window_fixture.h"
-#include "ui/log_pane.h"
 
 #include <QDir>
-#include <QPlainTextEdit>
 #include <QProcess>
 #include <QTest>
-
-namespace {
-
-QString alarms(const LiveWindow& live) {
-    return ui::paneText(live.part<QPlainTextEdit>("txtAlarms"));
-}
-
-} // namespace
 
 class tst_simulator : public QObject {
     Q_OBJECT
 private slots:
     void existingLink();
-    void silenceAndLossInTheWindow();
     void portBackBeforeItsBoxShowsNoBox();
 };
 
@@ -51,33 +39,6 @@ void tst_simulator::existingLink() {
         QVERIFY(sim.readAllStandardError().contains(link.toLocal8Bit()));
         QCOMPARE(QFileInfo(link).symLinkTarget(), target);
     }
-}
-
-void tst_simulator::silenceAndLossInTheWindow() {
-    LiveWindow live;
-    live.station.setSilenceAfter(std::chrono::milliseconds(1000));
-    QVERIFY(live.loadWithSimulator());
-    live.part<QAction>("mnuPoll1").trigger();
-    live.tellSimulator("mute");
-    QTRY_VERIFY_WITH_TIMEOUT(alarms(live).contains(" - NO REPLY FROM AMPLIFIER\r\n"), 5000);
-    QTest::qWait(1500); // more polls go unanswered, and the pane says it no more than once
-    live.tellSimulator("unmute");
-    QTRY_VERIFY_WITH_TIMEOUT(alarms(live).endsWith(" - AMPLIFIER ANSWERS AGAIN\r\n"), 5000);
-    QCOMPARE(alarms(live).count(" - NO REPLY FROM AMPLIFIER"), 1);
-    QVERIFY(live.station.alarms().empty() ||
-            live.station.alarms().back().text != "AMPLIFIER ANSWERS AGAIN"); // no alarm
-
-    // The port is back while the box that says it was lost still waits: the box closes itself.
-    live.boxes->onShow = [&] {
-        live.tellSimulator("return");
-        QTRY_VERIFY(live.serial->portOpen());
-    };
-    live.tellSimulator("vanish");
-    QTRY_COMPARE(live.boxes->shown.size(), 1);
-    QVERIFY(live.boxes->shown[0].prompt.endsWith(") was lost: the device went away or was "
-                                                 "unplugged.\nCOM1 reopens by itself once the "
-                                                 "device is back."));
-    QCOMPARE(live.boxes->closed, QStringList{live.boxes->shown[0].prompt});
 }
 
 void tst_simulator::portBackBeforeItsBoxShowsNoBox() {
