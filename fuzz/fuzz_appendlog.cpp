@@ -1,6 +1,6 @@
 // Fuzzes the pane model: a sequence of appends into a pane held as a plain string, one by one and
 // through an AppendComposer, as the receive path feeds the terminal pane.
-#include "append_input.h"
+#include "fuzz_input.h"
 #include "pane_model/pane_model.h"
 
 namespace {

@@ -1,5 +1,6 @@
 // Fuzzes the tick's scan, and the bars' reading of every field, with one receive buffer exactly as
 // the line delivered it.
+#include "fuzz_input.h"
 #include "telemetry/number.h"
 #include "telemetry/scanner.h"
 
@@ -7,7 +8,6 @@
 #include <clocale>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -18,6 +18,7 @@
 // report. The conversion is held against the C library's reading of the same text.
 namespace {
 
+using fuzzinput::check;
 using telemetry::Band;
 using telemetry::Reading;
 
@@ -46,13 +47,6 @@ public:
         reports.push_back({Report::Field, field, which});
     }
 };
-
-void check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "scan fuzz: %s\n", what);
-        std::abort();
-    }
-}
 
 // The recognisers in scan order, written out plainly from the protocol: what each marker
 // reports, and for the readings the skip, the terminator and the displays they fill. The texts are
