@@ -89,7 +89,6 @@ private slots:
     void startRefusals_data();
     void startRefusals();
     void waitsForItsDevice();
-    void byItsDevicePath();
     void atWork();
     void journalRotation_data();
     void journalRotation();
@@ -149,29 +148,6 @@ void tst_service::waitsForItsDevice() {
     stopSimulator(simulator);
 }
 
-void tst_service::byItsDevicePath() {
-    // The port has no COM number then: every surface names it by its path, and it counts as
-    // chosen for the commands from afar.
-    TempSettings settings;
-    QProcess simulator;
-    QVERIFY(startSimulator(simulator, settings, {"--fast"}));
-    const QString device = QFileInfo(settings.portsFolder() + "/com1").symLinkTarget();
-    NotifySocket systemd;
-    Subscriber mqtt(broker_);
-    Service service;
-    service.start(settings,
-                  {"--device", device, "--journal", "j.csv", "--mqtt", broker_.url(), "--mqtt-node",
-                   "n1", "--mqtt-control"},
-                  {"NOTIFY_SOCKET=" + systemd.path(), "WATTMETER_MQTT_PASSWORD=secret"});
-    QVERIFY(systemd.saw("STATUS=" + device + " open, amplifier not asked yet"));
-    QVERIFY(mqtt.saw(("\"port\":\"" + device + "\"").toUtf8()));
-    QVERIFY(run("mosquitto_pub",
-                broker_.observer() + QStringList{"-t", "wattmeter/n1/command", "-m", "STATUS"}));
-    QVERIFY(mqtt.saw("wattmeter/n1/command/result {\"command\":\"STATUS\",\"result\":\"sent\"}"));
-    QVERIFY(journal(settings.folder() + "/j.csv").first().endsWith(",port," + device + ",opened"));
-    stopSimulator(simulator);
-}
-
 void tst_service::atWork() {
     TempSettings settings;
     QProcess simulator;
@@ -179,10 +155,12 @@ void tst_service::atWork() {
     NotifySocket systemd;
     Subscriber mqtt(broker_);
     const quint16 port = freePort();
-    // The file's switch is overridden by the command line's; the rest of the file holds.
-    const QString config = settings.folder() + "/service.conf";
-    QVERIFY(
-        writeFile(config, "# the station\nport = 1\npoll = no\njournal = j.csv\nmqtt-node = n1\n"));
+    // By its path the port has no COM number: every surface names it so, and it counts as chosen
+    // for the commands from afar. The file's switch is overridden by the command line's; the rest
+    // of the file holds.
+    const QString device = settings.portsFolder() + "/com1", config = settings.folder() + "/s.conf";
+    QVERIFY(writeFile(config, "# the station\ndevice = " + device.toUtf8() +
+                                  "\npoll = no\njournal = j.csv\nmqtt-node = n1\n"));
     Service service;
     service.start(settings,
                   {"--config", config, "--poll", "--serve", QString("127.0.0.1:%1").arg(port),
@@ -199,8 +177,9 @@ void tst_service::atWork() {
     for (const auto& name : QRegularExpression("wattmeter_[a-z_]+").globalMatch(rules.readAll()))
         QVERIFY2(metrics.contains("# TYPE " + name.captured().toUtf8() + ' '),
                  qPrintable(name.captured()));
-    QVERIFY(mqtt.saw(" wattmeter/n1/state {"));
-    const QRegularExpression answering("^STATUS=COM1 open, amplifier answering, \\d+ W$");
+    QVERIFY(mqtt.saw(("\"port\":\"" + device + "\"").toUtf8()));
+    const QRegularExpression answering("^STATUS=" + QRegularExpression::escape(device) +
+                                       " open, amplifier answering, \\d+ W$");
     QTRY_VERIFY(!systemd.messages().filter(answering).isEmpty());
     // The watchdog's keep-alive at half the period asked for: about five in a second.
     const auto watchdogs = [&] { return systemd.messages().count("WATCHDOG=1"); };
@@ -210,13 +189,14 @@ void tst_service::atWork() {
              qPrintable(QString::number(watchdogs() - before)));
 
     simulator.write("vanish\n");
-    QVERIFY(systemd.saw("STATUS=COM1 lost, waiting for it"));
+    QVERIFY(systemd.saw("STATUS=" + device + " lost, waiting for it"));
     QCOMPARE(state()["readings_stale_because"].toString(), "port closed");
     simulator.write("return\n");
     QTRY_VERIFY_WITH_TIMEOUT(state()["readings_live"].toBool(), 10000);
     simulator.write("mute\n");
     QTRY_COMPARE_WITH_TIMEOUT(state()["amplifier"].toString(), "silent", 10000);
-    QVERIFY(service.standardError().contains(" - COM1: no reply from the amplifier\n"));
+    QVERIFY(service.standardError().contains(
+        (" - " + device + ": no reply from the amplifier\n").toUtf8()));
     simulator.write("unmute\n");
     QTRY_COMPARE_WITH_TIMEOUT(state()["amplifier"].toString(), "answering", 5000);
 
@@ -241,6 +221,7 @@ void tst_service::atWork() {
     QVERIFY(mqtt.saw(" wattmeter/n1/availability offline"));
     const QStringList lines = journal(settings.folder() + "/j.csv");
     QVERIFY(lines.filter(",remote,RESET,sent").size() == 1 && lines.last().isEmpty());
+    QVERIFY(lines.first().endsWith(",port," + device + ",opened"));
     QVERIFY(lines.filter(",alarm,PWR FWD ABOVE 1100").size() >= 1);
     stopSimulator(simulator);
 }
