@@ -88,7 +88,6 @@ private slots:
     void initTestCase() { QVERIFY(broker_.start()); }
     void startRefusals_data();
     void startRefusals();
-    void waitsForItsDevice();
     void atWork();
     void journalRotation_data();
     void journalRotation();
@@ -132,20 +131,6 @@ void tst_service::startRefusals() {
     QVERIFY2(lines.size() == 1 && lines[0].startsWith("wattmeterd: ") &&
                  lines[0].contains(said.toUtf8()),
              service.said.constData());
-}
-
-void tst_service::waitsForItsDevice() {
-    TempSettings settings;
-    NotifySocket systemd;
-    Service service;
-    service.start(settings, {"--port", "5", "--wait-for-device", "--journal", "j.csv"},
-                  {"NOTIFY_SOCKET=" + systemd.path()});
-    QVERIFY(systemd.saw("READY=1"));
-    QVERIFY(systemd.saw("STATUS=COM5 not open, waiting for it"));
-    QProcess simulator;
-    QVERIFY(startSimulator(simulator, settings, {"--fast"}, 5));
-    QVERIFY(systemd.saw("STATUS=COM5 open, amplifier not asked yet"));
-    stopSimulator(simulator);
 }
 
 void tst_service::atWork() {
@@ -235,13 +220,17 @@ void tst_service::journalRotation_data() {
 void tst_service::journalRotation() {
     QFETCH(bool, hangUp);
     TempSettings settings;
-    QProcess simulator;
-    QVERIFY(startSimulator(simulator, settings, {"--fast"}));
     const QString path = settings.folder() + "/state/j.csv";
     QVERIFY(QDir().mkpath(settings.folder() + "/state"));
+    NotifySocket systemd;
     Service service; // a relative journal goes into systemd's StateDirectory=
-    service.start(settings, {"--port", "1", "--poll", "--journal", "j.csv"},
-                  {"STATE_DIRECTORY=" + settings.folder() + "/state"});
+    service.start(
+        settings, {"--port", "5", "--wait-for-device", "--poll", "--journal", "j.csv"},
+        {"STATE_DIRECTORY=" + settings.folder() + "/state", "NOTIFY_SOCKET=" + systemd.path()});
+    QVERIFY(systemd.saw("READY=1") && systemd.saw("STATUS=COM5 not open, waiting for it"));
+    QProcess simulator;
+    QVERIFY(startSimulator(simulator, settings, {"--fast"}, 5));
+    QVERIFY(systemd.saw("STATUS=COM5 open, amplifier not asked yet"));
     QTRY_VERIFY_WITH_TIMEOUT(journal(path).filter(",reading,").size() >= 2, 10000);
     QVERIFY(QFile::rename(path, path + ".1"));
     if (hangUp)
