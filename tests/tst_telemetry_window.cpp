@@ -29,7 +29,6 @@ private slots:
     void bars();
     void alarmsGoAfterWhatTheOperatorTyped();
     void overPowerWarnsBeforeEachLineAndHoldsTheTick();
-    void tickAndKeysFindTheTerminalUpToDate();
 };
 
 void tst_telemetry_window::receiveKeepsRawTextForTheTick() {
@@ -135,20 +134,6 @@ void tst_telemetry_window::overPowerWarnsBeforeEachLineAndHoldsTheTick() {
     f.boxes->onShow = nullptr;
     f.window->Timer1_Timer();
     QCOMPARE(f.serial->written(), "POWER\r CURRENT\r");
-}
-
-void tst_telemetry_window::tickAndKeysFindTheTerminalUpToDate() {
-    TelemetryFixture f;
-    const auto& term = f.part<QPlainTextEdit>("txtTerm");
-    for (const char* event : {"POWER\r", "FWD: 8", "\b9"})
-        f.serial->receive(event);
-    f.window->Timer1_Timer();
-    QCOMPARE(term.toPlainText(), "\t\nPOWER\nFWD: 9");
-    f.serial->receive("0");
-    QTest::keyClick(&f.part("txtTerm"), Qt::Key_S);
-    QCOMPARE(f.serial->written(), "s");
-    QCOMPARE(term.toPlainText(), "\t\nPOWER\nFWD: 90");
-    QVERIFY(term.textCursor().atEnd());
 }
 
 QTEST_MAIN(tst_telemetry_window)
