@@ -20,7 +20,6 @@ private slots:
     void buttons();
     void remoteTexts_data();
     void remoteTexts();
-    void remoteCommandsHaveTheWindowsEffects();
     void typing();
 };
 
@@ -72,7 +71,8 @@ void tst_operator_commands::failedOpenKeepsTheOldMark() {
 }
 
 void tst_operator_commands::polling_data() {
-    QTest::addColumn<QString>("choices");  // Disabled, Enabled and Include Current chosen in turn
+    // Choices: the items D E I, or from afar p o c (POLL ON, POLL OFF, CURRENTS ON).
+    QTest::addColumn<QString>("choices");
     QTest::addColumn<QString>("marks");    // on the three items after
     QTest::addColumn<QByteArray>("polls"); // what the second tick after the choices sends
     const auto row = [](const char* name, const char* choices, const char* marks,
@@ -88,6 +88,8 @@ void tst_operator_commands::polling_data() {
     row("include current toggled twice", "EII", "-x-", power);
     row("disabled clears include current", "EIDE", "-x-", power);
     row("include current off again", "II", "x--");
+    row("from afar, currents on and polling on", "cp", "-xx", "POWER\r CURRENT\r");
+    row("from afar, polling off clears currents", "cpo", "x--");
 }
 
 void tst_operator_commands::polling() {
@@ -99,8 +101,12 @@ void tst_operator_commands::polling() {
     f.window->Timer1_Timer();
     const QList<QAction*> items{&f.part<QAction>("mnuPollDisabled"), &f.part<QAction>("mnuPoll1"),
                                 &f.part<QAction>("mnuPollCurrent")};
+    const QMap<QChar, QByteArray> remote{{'p', "POLL ON"}, {'o', "POLL OFF"}, {'c', "CURRENTS ON"}};
     for (const QChar choice : choices)
-        items[QString("DEI").indexOf(choice)]->trigger();
+        if (remote.contains(choice))
+            QVERIFY(f.monitor->commands().runRemote(remote[choice]));
+        else
+            items[QString("DEI").indexOf(choice)]->trigger();
     QString shown;
     for (QAction* item : items)
         shown += item->isChecked() ? 'x' : '-';
@@ -193,22 +199,6 @@ void tst_operator_commands::remoteTexts() {
     QVERIFY(f.boxes->shown.isEmpty() && handled.size() == times && handled.last().text == text);
     const std::optional<app::Refusal> last = handled.last().refusal;
     QCOMPARE(last ? QString(app::kRefusalNames[int(*last)]) : QString(), refused);
-}
-
-void tst_operator_commands::remoteCommandsHaveTheWindowsEffects() {
-    WindowFixture f;
-    f.window->mnuPortsCom_Click(4);
-    const auto run = [&](const char* text) { return bool(f.monitor->commands().runRemote(text)); };
-    f.part<QLineEdit>("txtForward").setText("old");
-    QVERIFY(run("POWER") && run("CURRENTS ON") && run("POLL ON"));
-    QVERIFY(f.part<QLineEdit>("txtForward").text().isEmpty());
-    QVERIFY(f.part<QAction>("mnuPoll1").isChecked() &&
-            f.part<QAction>("mnuPollCurrent").isChecked());
-    // Dismissed from afar while the over-power box waits at the window, as its OK button would.
-    f.boxes->onShow = [&] { QVERIFY(run("DISMISS WARNING")); };
-    f.receiveAndTick("PWR FWD ABOVE 1100\r");
-    QCOMPARE(f.boxes->closed, QStringList{app::kOverPowerWarning});
-    QVERIFY(run("POLL OFF") && !f.part<QAction>("mnuPollCurrent").isChecked());
 }
 
 void tst_operator_commands::typing() {
