@@ -1,6 +1,6 @@
-// The amplifier simulator program: what stands where it links its device; and the box that says
-// a port was lost, not shown once the port is back (with the simulator, tst_dashboard's).
-#include "support/window_fixture.h"
+// The amplifier simulator program: what stands where it links its device (the window and the
+// service against it are tst_dashboard's, tst_mqtt_bridge's and tst_service's).
+#include "support/temp_settings.h"
 
 #include <QDir>
 #include <QProcess>
@@ -10,7 +10,6 @@ class tst_simulator : public QObject {
     Q_OBJECT
 private slots:
     void existingLink();
-    void portBackBeforeItsBoxShowsNoBox();
 };
 
 void tst_simulator::existingLink() {
@@ -41,16 +40,5 @@ void tst_simulator::existingLink() {
     }
 }
 
-void tst_simulator::portBackBeforeItsBoxShowsNoBox() {
-    WindowFixture f;
-    f.window->mnuPortsCom_Click(2);
-    f.serial->setOpen(false);
-    emit f.serial->deviceLost("gone"); // its box is shown on the next turn
-    f.serial->setOpen(true);
-    emit f.serial->reopened();
-    QCoreApplication::processEvents();
-    QVERIFY(f.boxes->shown.isEmpty());
-}
-
-QTEST_MAIN(tst_simulator)
+QTEST_GUILESS_MAIN(tst_simulator)
 #include "tst_simulator.moc"
