@@ -27,7 +27,6 @@ private slots:
     void receiveKeepsRawTextForTheTick();
     void bars_data();
     void bars();
-    void alarmsGoAfterWhatTheOperatorTyped();
     void overPowerWarnsBeforeEachLineAndHoldsTheTick();
 };
 
@@ -89,18 +88,6 @@ void tst_telemetry_window::bars() {
                  .arg(f.bar("prgBar1"))
                  .arg(f.bar("prgBar2")),
              shown);
-}
-
-void tst_telemetry_window::alarmsGoAfterWhatTheOperatorTyped() {
-    // The alarm pane is not read-only: the operator may type into it and leave the caret
-    // anywhere, and the next alarm line still goes to the end.
-    TelemetryFixture f;
-    f.receiveAndTick("HIGH VSWR\r");
-    auto& pane = f.part<QPlainTextEdit>("txtAlarms");
-    pane.moveCursor(QTextCursor::Start);
-    QTest::keyClicks(&pane, "ok ");
-    f.receiveAndTick("POWER SUPPLY FAULT\r");
-    QCOMPARE(f.pane("txtAlarms"), "ok 12:34:56 - HIGH VSWR\r\n12:34:56 - POWER SUPPLY FAULT\r\n");
 }
 
 void tst_telemetry_window::overPowerWarnsBeforeEachLineAndHoldsTheTick() {

@@ -55,6 +55,13 @@ void tst_window::layout() {
                  f.part<QPlainTextEdit>("txtTerm").toPlainText() +
                  f.part<QPlainTextEdit>("txtAlarms").toPlainText(),
              "Forward\t\nab");
+    // The pane is not read-only: wherever the operator leaves the caret, alarms go to the end.
+    auto& alarms = f.part<QPlainTextEdit>("txtAlarms");
+    alarms.moveCursor(QTextCursor::Start);
+    QTest::keyClicks(&alarms, "ok ");
+    f.receiveAndTick("HIGH VSWR\r");
+    QVERIFY(alarms.toPlainText().startsWith("ok ab") &&
+            alarms.toPlainText().endsWith(" - HIGH VSWR\n"));
     // Enter and Escape press no button; each button has its access key.
     for (const char* key : {"P", "C", "S", "R", "x"}) {
         QPushButton* button = nullptr;
