@@ -49,7 +49,6 @@ std::pair<QByteArray, bool> received(int fd) {
     return {all, got == 0 || errno == ECONNRESET};
 }
 
-// Open descriptors and CPU seconds of a process.
 int openFiles(qint64 pid) {
     const auto all = QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot;
     return int(QDir(QString("/proc/%1/fd").arg(pid), {}, QDir::NoSort, all).count());

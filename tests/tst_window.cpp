@@ -102,14 +102,12 @@ void tst_window::accessibleNamesAreTheCaptions() {
     for (QWidget* bar : {&f.part("prgBar1"), &f.part("prgBar2")})
         QCOMPARE(name(bar), bar->toolTip());
     QCOMPARE(name(&f.part("txtAlarms")) + name(&f.part("txtTerm")), "AlarmsTerminal");
-    const auto lamps = [&] {
-        return name(&f.part("shpHigh"), QAccessible::Description) + ' ' +
-               name(&f.part("shpLow"), QAccessible::Description);
-    };
-    f.receiveAndTick("HIGH BAND SELECTED");
-    QCOMPARE(lamps(), "lit unlit");
-    f.receiveAndTick("LOW BAND SELECTED");
-    QCOMPARE(lamps(), "unlit lit");
+    for (const QByteArray band : {"HIGH", "LOW"}) {
+        f.receiveAndTick(band + " BAND SELECTED");
+        QCOMPARE(name(&f.part("shpHigh"), QAccessible::Description) + ' ' +
+                     name(&f.part("shpLow"), QAccessible::Description),
+                 band == "HIGH" ? "lit unlit" : "unlit lit");
+    }
 }
 
 void tst_window::boxesOnScreen() {

@@ -129,7 +129,6 @@ template <typename Serial> struct Engine {
     std::unique_ptr<app::Monitor> monitor{
         new app::Monitor(std::unique_ptr<seriallink::SerialComponent>(serial), station)};
 
-    // Text into the receive path, then the tick.
     void receiveAndTick(const QByteArray& text) {
         serial->receive(text);
         monitor->Timer1_Timer();
