@@ -1,18 +1,20 @@
 // Every surface follows the station, which hears the line through the engine, with no window:
-// port transitions, silence, live or stale readings with the reason, and over-power while a box
-// waits (a test view holds it open as a modal box would). The surfaces are the journal, the
-// notifications, the dashboard's state and metrics, and what the MQTT bridge publishes.
+// port transitions, silence, live or stale readings with the reason; and over-power while the
+// window's box waits. The surfaces are the journal, the notifications, the dashboard's state and
+// metrics, and what the MQTT bridge publishes.
 #include "app/journal.h"
 #include "app/notifier.h"
 #include "app/station_json.h"
 #include "dashboard/station_view.h"
 #include "mqtt/bridge.h"
 #include "support/broker.h"
-#include "support/engine_fixture.h"
+#include "support/window_fixture.h"
+#include "ui/log_pane.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -189,17 +191,15 @@ void tst_surfaces::staleReasons() {
     if (asked == "key")
         (void)commands.send("S", app::Origin::Key);
     QCOMPARE(f.serial->written().isEmpty(), asked.isEmpty() || asked == "closed");
-    if (reason == "over-power warning") { // behind the box, the reading ages
-        BoxView box(*f.monitor);
-        bool checked = false;
-        box.onBox = [&] {
+    if (reason == "over-power warning") { // behind the window's box, the reading ages
+        auto* boxes = new RecordingMessageBox;
+        ui::frmWattmeter window(*f.monitor, std::unique_ptr<app::MessageBox>(boxes));
+        boxes->onShow = [&] {
             QTRY_COMPARE(surfaces.state()["readings_stale_because"].toString(), reason);
             says();
-            checked = true;
-            box.answer();
         };
         f.receiveAndTick("FWD: 850 \rPWR FWD ABOVE 1100\r");
-        QVERIFY(checked);
+        QCOMPARE(boxes->shown.size(), 1);
         return;
     }
     if (reason == "no recent reading" || reason.isNull())
@@ -225,11 +225,10 @@ void tst_surfaces::staleReasons() {
 
 void tst_surfaces::overPowerReachesEverySurfaceWhileTheBoxWaits() {
     // The box is left open: what the amplifier says meanwhile reaches every surface once the
-    // line goes quiet, with the time of the scan that found it; the view shows it after OK.
-    Engine<FakeSerial> f;
+    // line goes quiet, with the time of the scan that found it; the window shows it after OK.
+    WindowFixture f;
     Surfaces surfaces(f.station);
     surfaces.notifier.setInterval(std::chrono::milliseconds(3000));
-    BoxView box(*f.monitor);
     QTime now(16, 7, 51);
     f.monitor->setClock([&now] { return now; });
     qputenv("WATTMETER_MQTT_PASSWORD", "secret");
@@ -247,12 +246,13 @@ void tst_surfaces::overPowerReachesEverySurfaceWhileTheBoxWaits() {
         QVERIFY(surfaces.view.metrics().contains(counted.arg(count).toUtf8()));
         QVERIFY(alarms.saw(QString("wattmeter/n1/alarm {\"text\":\"%1\"").arg(alarm).toUtf8()));
     };
+    const auto pane = [&] { return ui::paneText(f.part<QPlainTextEdit>("txtAlarms")); };
     bool openAtTheSecond = false;
-    box.onBox = [&] {
-        box.onBox = [&] { // the second box: the warning stays open until it is answered
+    f.boxes->onShow = [&] {
+        if (f.boxes->shown.size() > 1) { // the warning stays open until its last box is answered
             openAtTheSecond = f.station.overPowerWarning().open;
-            box.answer();
-        };
+            return;
+        }
         everywhere("PWR FWD ABOVE 1100", 1);
         QCOMPARE(surfaces.state()["over_power_warning_open_since"].toString().isEmpty(), false);
         now = now.addSecs(10);
@@ -261,16 +261,14 @@ void tst_surfaces::overPowerReachesEverySurfaceWhileTheBoxWaits() {
         now = now.addSecs(5);
         f.serial->receive("PWR FWD ABOVE 1100\r");
         everywhere("PWR FWD ABOVE 1100", 2);
-        QCOMPARE(box.shown, QStringList{app::kOverPowerWarning});
+        QCOMPARE(pane(), "");
         now = now.addSecs(30);
-        box.answer();
     };
     f.serial->receive("PWR FWD ABOVE 1100\r");
-    const QString warning = app::kOverPowerWarning;
-    QTRY_COMPARE(box.shown,
-                 (QStringList{warning, "16:07:51 PWR FWD ABOVE 1100", "16:08:01 HIGH VSWR", warning,
-                              "16:08:06 PWR FWD ABOVE 1100"}));
-    QVERIFY(openAtTheSecond && !f.station.overPowerWarning().open); // both boxes answered
+    QTRY_COMPARE(pane(), "16:07:51 - PWR FWD ABOVE 1100\r\n16:08:01 - HIGH VSWR\r\n"
+                         "16:08:06 - PWR FWD ABOVE 1100\r\n");
+    QVERIFY(f.boxes->shown.size() == 2 && openAtTheSecond &&
+            !f.station.overPowerWarning().open); // both boxes answered
     QTRY_COMPARE_WITH_TIMEOUT(
         surfaces.notifier.shown,
         (QStringList{"PWR FWD ABOVE 1100", "HIGH VSWR", "PWR FWD ABOVE 1100 (1 more)"}), 5000);
@@ -293,5 +291,5 @@ void tst_surfaces::journalThatCannotWrite() {
     QCOMPARE(surfaces.notifier.shown.last(), "full is written again; 2 lines waited, none lost");
 }
 
-QTEST_GUILESS_MAIN(tst_surfaces)
+QTEST_MAIN(tst_surfaces)
 #include "tst_surfaces.moc"

@@ -4,29 +4,6 @@
 #include <QFileInfo>
 #include <QTest>
 
-void BoxView::show(std::deque<app::Finding>& found) {
-    while (!found.empty()) {
-        const app::Finding finding = std::move(found.front());
-        found.pop_front(); // before the box, whose event loop may bring more
-        if (finding.kind == app::Finding::OverPower) {
-            MsgBox(QString::fromLatin1(app::kOverPowerWarning), app::vbExclamation, {});
-            monitor_.acknowledgeWarning();
-        }
-        if (finding.kind == app::Finding::OverPower || finding.kind == app::Finding::Alarm)
-            shown << finding.alarm.time + " " + finding.alarm.text;
-    }
-}
-
-int BoxView::MsgBox(const QString& prompt, int, const QString&) {
-    shown << prompt;
-    if (prompt == QLatin1String(app::kOverPowerWarning)) {
-        if (onBox)
-            QMetaObject::invokeMethod(&loop_, onBox, Qt::QueuedConnection);
-        loop_.exec();
-    }
-    return app::vbOK;
-}
-
 bool startSimulator(QProcess& simulator, TempSettings& settings, const QStringList& options,
                     int port) {
     simulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -1,6 +1,5 @@
 // The engine and its station without a window, under QCoreApplication: on a recording serial
-// component, or on the real one against the simulator program. A test view stands in for the
-// window where a test needs one.
+// component, or on the real one against the simulator program.
 #pragma once
 
 #include "app/interval_timer.h"
@@ -11,7 +10,6 @@
 #include "temp_settings.h"
 
 #include <QByteArrayList>
-#include <QEventLoop>
 #include <QProcess>
 #include <QSet>
 
@@ -99,27 +97,6 @@ private:
     bool open_ = false;
     int event_ = 0;
     QByteArray waiting_;
-};
-
-// Stands in for the window: it records the boxes and alarm lines it was shown, in order, and holds
-// each over-power box open in a nested event loop, as QMessageBox::exec does, until the test
-// answers it or the engine closes it.
-class BoxView : public app::MonitorView, public app::MessageBox {
-public:
-    QStringList shown;
-    std::function<void()> onBox; // runs inside the box's event loop; answer() ends it
-
-    explicit BoxView(app::Monitor& monitor) : monitor_(monitor) { monitor.attach(*this, *this); }
-    ~BoxView() override { monitor_.detach(); }
-    void answer() { loop_.quit(); }
-
-    void show(std::deque<app::Finding>& found) override;
-    int MsgBox(const QString& prompt, int, const QString&) override;
-    void close(const QString&) override { answer(); }
-
-private:
-    app::Monitor& monitor_;
-    QEventLoop loop_;
 };
 
 template <typename Serial> struct Engine {
