@@ -1,6 +1,6 @@
 // Fuzzes appendlog on the real text widget: the same appends go into a QPlainTextEdit set up like
 // the terminal pane and into the pane model, and the widget must show exactly the model's text.
-#include "append_input.h"
+#include "fuzz_input.h"
 #include "pane_model/pane_model.h"
 #include "ui/log_pane.h"
 

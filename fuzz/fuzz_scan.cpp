@@ -1,14 +1,13 @@
 // Fuzzes the tick's scan, and the bars' reading of every field, with one receive buffer exactly as
 // the line delivered it.
+#include "fuzz_input.h"
 #include "telemetry/number.h"
-#include "telemetry/protocol.h"
 #include "telemetry/scanner.h"
 
 #include <cerrno>
 #include <clocale>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -19,6 +18,7 @@
 // report. The conversion is held against the C library's reading of the same text.
 namespace {
 
+using fuzzinput::check;
 using telemetry::Band;
 using telemetry::Reading;
 
@@ -48,15 +48,9 @@ public:
     }
 };
 
-void check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "scan fuzz: %s\n", what);
-        std::abort();
-    }
-}
-
 // The recognisers in scan order, written out plainly from the protocol: what each marker
-// reports, and for the readings the skip, the terminator and the displays they fill.
+// reports, and for the readings the skip, the terminator and the displays they fill. The texts are
+// the amplifier's own, not the protocol table's, so that a typo there breaks the plain walk too.
 struct Plain {
     std::string_view marker;
     Report::Kind kind;
@@ -68,23 +62,23 @@ struct Plain {
 };
 
 const Plain kPlain[] = {
-    {telemetry::kHighBandSelected, Report::BandHigh},
-    {telemetry::kHardwareHighband, Report::BandHigh},
-    {telemetry::kLowBandSelected, Report::BandLow},
-    {telemetry::kHardwareLowband, Report::BandLow},
-    {telemetry::kRestartBanner, Report::Alarm, telemetry::kAmplifierRestarted},
-    {telemetry::kPowerSupplyFault, Report::Alarm, telemetry::kPowerSupplyFault},
-    {telemetry::kOverPower, Report::Warning, telemetry::kOverPower},
-    {telemetry::kCurrentLimiter, Report::Alarm, telemetry::kCurrentLimiter},
-    {telemetry::kSumOfCurrent, Report::Alarm, telemetry::kSumOfCurrent},
-    {telemetry::kCurrentImbalance, Report::Alarm, telemetry::kCurrentImbalance},
-    {telemetry::kHighVswr, Report::Alarm, telemetry::kHighVswr},
-    {telemetry::kHardwareHighBandAlarm, Report::Alarm, telemetry::kHardwareHighBandLine},
-    {telemetry::kHardwareLowBandAlarm, Report::Alarm, telemetry::kHardwareLowBandLine},
-    {telemetry::kCurrentMarker, Report::Field, {}, 2, ' ', int(Reading::Stage1), 5},
-    {telemetry::kForwardMarker, Report::Field, {}, 1, ' ', int(Reading::Forward), 1},
-    {telemetry::kReflectedMarker, Report::Field, {}, 1, '\r', int(Reading::Reflected), 1},
-    {telemetry::kVswrMarker, Report::Field, {}, 1, ':', int(Reading::Vswr), 1},
+    {"HIGH BAND SELECTED", Report::BandHigh},
+    {"HARDWARE - HIGHBAND", Report::BandHigh},
+    {"LOW BAND SELECTED", Report::BandLow},
+    {"HARDWARE - LOWBAND", Report::BandLow},
+    {"ZRT-2730 POWER AMP", Report::Alarm, "AMPLIFIER RESTARTED"},
+    {"POWER SUPPLY FAULT", Report::Alarm, "POWER SUPPLY FAULT"},
+    {"PWR FWD ABOVE 1100", Report::Warning, "PWR FWD ABOVE 1100"},
+    {"CURRENT LIMITER IN EFFECT", Report::Alarm, "CURRENT LIMITER IN EFFECT"},
+    {"SUM OF CURRENT > 100.00 AMPS", Report::Alarm, "SUM OF CURRENT > 100.00 AMPS"},
+    {"CURRENT IMBALANCE", Report::Alarm, "CURRENT IMBALANCE"},
+    {"HIGH VSWR", Report::Alarm, "HIGH VSWR"},
+    {"HARDWARE - HIGH BAND", Report::Alarm, "HW - HBAND, SW - LBAND"},
+    {"HARDWARE - LOW BAND", Report::Alarm, "HW - LBAND, SW - HBAND"},
+    {"CURRENT:", Report::Field, {}, 2, ' ', int(Reading::Stage1), 5},
+    {"FWD:", Report::Field, {}, 1, ' ', int(Reading::Forward), 1},
+    {"REV:", Report::Field, {}, 1, '\r', int(Reading::Reflected), 1},
+    {"VSWR:", Report::Field, {}, 1, ':', int(Reading::Vswr), 1},
 };
 
 std::vector<Report> plainScan(std::string_view buffer) {

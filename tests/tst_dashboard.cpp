@@ -1,11 +1,13 @@
 // The dashboard: what it serves of what the window shows, what it refuses, a real browser on its
-// page and a real Prometheus on its metrics while the simulator plays the amplifier, and bad and
-// slow clients that change nothing for the window or for good clients.
+// page (beside the window, which says the same of a silence and a lost port) and a real
+// Prometheus on its metrics while the simulator plays the amplifier, and bad and slow clients that
+// change nothing for the window or for good clients.
 #include "dashboard/server.h"
 #include "dashboard/station_view.h"
 #include "support/http.h"
 #include "support/pty.h"
 #include "support/window_fixture.h"
+#include "ui/log_pane.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,7 +15,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTest>
 #include <QWebSocket>
 
@@ -48,7 +49,6 @@ std::pair<QByteArray, bool> received(int fd) {
     return {all, got == 0 || errno == ECONNRESET};
 }
 
-// Open descriptors and CPU seconds of a process.
 int openFiles(qint64 pid) {
     const auto all = QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot;
     return int(QDir(QString("/proc/%1/fd").arg(pid), {}, QDir::NoSort, all).count());
@@ -71,6 +71,18 @@ struct Siege {
     QList<int> fds;
     TempSettings settings; // for the program, when the attack is on it
     QProcess program;
+
+    // The program serving the dashboard, run by the launcher given first; true once it serves.
+    bool serve(QStringList command) {
+        port = freePort();
+        program.start(command.takeFirst(), command << WATTMETER_PATH << "--serve"
+                                                   << QString("127.0.0.1:%1").arg(port)
+                                                   << "-platform"
+                                                   << "offscreen");
+        const bool up = QTest::qWaitFor([&] { return get(port, "/").startsWith("HTTP/1.1 200"); });
+        files = openFiles(pid = program.processId());
+        return up;
+    }
 };
 using Attack = void (*)(Siege&);
 
@@ -279,9 +291,7 @@ void tst_dashboard::historyKeepsTheLastHour() {
     QCOMPARE(hour.size(), 7200);
     for (int k = 0; k < hour.size(); ++k)
         QCOMPARE(hour[k]["forward_w"].toInt(), 100 + k);
-    const QJsonArray minute = history(1);
-    QCOMPARE(minute.size(), 121);
-    QCOMPARE(minute.first()["forward_w"].toInt(), count - 121);
+    QVERIFY(history(1).size() == 121 && history(1).first()["forward_w"].toInt() == count - 121);
     // A scan of the total alone is a point too: its powers are null, as the others' currents.
     app::Station::Scan total;
     total[7] = app::Field{"32.49", 32.49f};
@@ -354,12 +364,7 @@ void tst_dashboard::hostileClientsLeaveRoomForGoodOnes_data() {
         QVERIFY(QTest::qWaitFor([&] { return get(h.port, "/").startsWith("HTTP/1.1 503"); }));
     });
     QTest::newRow("open-file limit cut under a flood of connections") << Attack([](Siege& h) {
-        h.port = freePort();
-        h.program.start("prlimit", {"--nofile=128:256", WATTMETER_PATH, "--serve",
-                                    QString("127.0.0.1:%1").arg(h.port), "-platform", "offscreen"});
-        QTRY_VERIFY(get(h.port, "/").startsWith("HTTP/1.1 200")); // the window is up too
-        h.pid = h.program.processId();
-        h.files = openFiles(h.pid);
+        QVERIFY(h.serve({"prlimit", "--nofile=128:256"}));
         for (int i = 0; i < 300; ++i)
             h.fds << rawClient(h.port);
         QTRY_VERIFY(openFiles(h.pid) > 128); // past the soft limit it started with
@@ -370,11 +375,7 @@ void tst_dashboard::hostileClientsLeaveRoomForGoodOnes_data() {
         QVERIFY(get(h.port, "/").startsWith("HTTP/1.1 200"));
     });
     QTest::newRow("no descriptor left, connections waiting") << Attack([](Siege& h) {
-        h.port = freePort();
-        h.program.start(WATTMETER_PATH,
-                        {"--serve", QString("127.0.0.1:%1").arg(h.port), "-platform", "offscreen"});
-        QTRY_VERIFY(get(h.port, "/").startsWith("HTTP/1.1 200"));
-        h.files = openFiles(h.pid = h.program.processId());
+        QVERIFY(h.serve({"env"}));
         const auto limit = [&h](int soft) {
             const QString pid = QString::number(h.pid), files = QString("--nofile=%1:").arg(soft);
             return QProcess::execute("prlimit", {"--pid", pid, files}) == 0;
@@ -430,9 +431,9 @@ void tst_dashboard::browserAndPrometheusOnTheSimulator() {
     QTRY_VERIFY_WITH_TIMEOUT(!live.part<QLineEdit>("txtForward").text().isEmpty(), 10000);
     for (const auto& [id, name] : fields)
         QTRY_COMPARE(browser.text(id), live.part<QLineEdit>(name).text());
+    const auto alarms = [&] { return ui::paneText(live.part<QPlainTextEdit>("txtAlarms")); };
     live.tellSimulator("vswr");
-    QTRY_VERIFY_WITH_TIMEOUT(
-        live.part<QPlainTextEdit>("txtAlarms").toPlainText().contains("HIGH VSWR"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(alarms().contains(" - HIGH VSWR\r\n"), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(browser.text("alarms").contains("HIGH VSWR"), 1000);
     QTRY_VERIFY(browser.every(".chart", "e.dataset.points > 0"));
     // One time axis: the same ticks at the same places on both charts.
@@ -455,22 +456,37 @@ void tst_dashboard::browserAndPrometheusOnTheSimulator() {
     QTRY_VERIFY(browser.text("alarms").contains(vswr.toString("hh:mm:ss 'UTC - HIGH VSWR'")));
     QTRY_COMPARE(browser.evaluate("document.querySelector('.dygraph-xlabel').textContent"),
                  "Time (UTC)");
-    // The adapter pulled and put back: the port comes back on the page as in the window.
+    // The adapter pulled, and put back while the window's box says so: the page says it as the
+    // window does, stale and why, and the box closes itself once the port is back.
+    live.boxes->onShow = [&] {
+        QTRY_COMPARE(browser.text("port"), "COM1 closed");
+        QTRY_COMPARE(browser.text("silence"), "COM1 closed");
+        QCOMPARE(browser.text("live"), "Stale");
+        QCOMPARE(browser.evaluate("document.getElementById('readings-card').dataset.stale"),
+                 "true");
+        live.tellSimulator("return");
+        QTRY_VERIFY(live.serial->portOpen());
+    };
     live.tellSimulator("vanish");
-    QTRY_COMPARE(browser.text("port"), "COM1 closed");
-    // The readings are stale for it, and say why.
-    QTRY_COMPARE(browser.text("silence"), "COM1 closed");
-    QCOMPARE(browser.text("live"), "Stale");
-    QCOMPARE(browser.evaluate("document.getElementById('readings-card').dataset.stale"), "true");
-    live.tellSimulator("return");
     QTRY_COMPARE(browser.text("port"), "COM1 open");
+    QCOMPARE(live.boxes->shown.size(), 1);
+    QVERIFY(live.boxes->shown[0].prompt.endsWith(") was lost: the device went away or was "
+                                                 "unplugged.\nCOM1 reopens by itself once the "
+                                                 "device is back."));
+    QCOMPARE(live.boxes->closed, QStringList{live.boxes->shown[0].prompt});
+    live.boxes->onShow = nullptr;
     // Silent: the readings look stale and the chart breaks; over the scale, the bar is full.
     live.station.setSilenceAfter(std::chrono::milliseconds(1000));
     live.tellSimulator("mute");
     QTRY_COMPARE_WITH_TIMEOUT(browser.text("live"), "No reply", 5000);
     QCOMPARE(browser.evaluate("document.getElementById('readings-card').dataset.stale"), "true");
     QVERIFY(browser.text("silence").startsWith("No reply for "));
+    QTRY_VERIFY(alarms().contains(" - NO REPLY FROM AMPLIFIER\r\n"));
+    QTest::qWait(1500); // more polls go unanswered, and the pane says it no more than once
     live.tellSimulator("unmute");
+    QTRY_VERIFY_WITH_TIMEOUT(alarms().endsWith(" - AMPLIFIER ANSWERS AGAIN\r\n"), 5000);
+    QCOMPARE(alarms().count(" - NO REPLY FROM AMPLIFIER"), 1);
+    QVERIFY(live.station.alarms().back().text != "AMPLIFIER ANSWERS AGAIN"); // no alarm
     live.tellSimulator("overpower");
     QTRY_COMPARE_WITH_TIMEOUT(browser.text("live"), "Live", 5000);
     QTRY_VERIFY(browser.every(".chart", "e.dataset.gaps > 0"));
@@ -479,7 +495,7 @@ void tst_dashboard::browserAndPrometheusOnTheSimulator() {
     QCOMPARE(browser.evaluate("document.querySelector('#bar-forward .fill').style.width"), "100%");
 
     // Prometheus scrapes the metrics every second; what it stored is what the window showed.
-    Prometheus prometheus({QString("127.0.0.1:%1").arg(s.port())});
+    Prometheus prometheus(QString("127.0.0.1:%1").arg(s.port()));
     QString stored; // the forward power Prometheus holds
     const QByteArray query = "/api/v1/query?query=wattmeter_forward_watts";
     QTRY_VERIFY_WITH_TIMEOUT(

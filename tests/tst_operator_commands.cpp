@@ -20,7 +20,6 @@ private slots:
     void buttons();
     void remoteTexts_data();
     void remoteTexts();
-    void remoteCommandsHaveTheWindowsEffects();
     void typing();
 };
 
@@ -41,12 +40,19 @@ void tst_operator_commands::ports() {
     for (const int n : {before, chosen})
         if (n)
             f.part<QAction>(qPrintable(QString("mnuPortsCom%1").arg(n))).trigger();
-    QVERIFY(f.boxes->shown.isEmpty() && f.serial->portOpen());
+    QVERIFY(f.serial->portOpen());
     QCOMPARE(f.serial->commPort(), chosen);
     QCOMPARE(f.serial->closes, before ? 1 : 0);
     QCOMPARE(checkedPorts(*f.window), QList<int>{chosen});
     QCOMPARE(f.settings.value("port"), QString::number(chosen));
     QCOMPARE(f.serial->settingsApplied.last(), "300,N,8,1");
+    // The device lost and back before the box that says so is shown: no box.
+    f.serial->setOpen(false);
+    emit f.serial->deviceLost("gone"); // its box is shown on the next turn
+    f.serial->setOpen(true);
+    emit f.serial->reopened();
+    QCoreApplication::processEvents();
+    QVERIFY(f.boxes->shown.isEmpty());
 }
 
 void tst_operator_commands::failedOpenKeepsTheOldMark() {
@@ -72,7 +78,8 @@ void tst_operator_commands::failedOpenKeepsTheOldMark() {
 }
 
 void tst_operator_commands::polling_data() {
-    QTest::addColumn<QString>("choices");  // Disabled, Enabled and Include Current chosen in turn
+    // Choices: the items D E I, or from afar p o c (POLL ON, POLL OFF, CURRENTS ON).
+    QTest::addColumn<QString>("choices");
     QTest::addColumn<QString>("marks");    // on the three items after
     QTest::addColumn<QByteArray>("polls"); // what the second tick after the choices sends
     const auto row = [](const char* name, const char* choices, const char* marks,
@@ -88,6 +95,8 @@ void tst_operator_commands::polling_data() {
     row("include current toggled twice", "EII", "-x-", power);
     row("disabled clears include current", "EIDE", "-x-", power);
     row("include current off again", "II", "x--");
+    row("from afar, currents on and polling on", "cp", "-xx", "POWER\r CURRENT\r");
+    row("from afar, polling off clears currents", "cpo", "x--");
 }
 
 void tst_operator_commands::polling() {
@@ -99,8 +108,12 @@ void tst_operator_commands::polling() {
     f.window->Timer1_Timer();
     const QList<QAction*> items{&f.part<QAction>("mnuPollDisabled"), &f.part<QAction>("mnuPoll1"),
                                 &f.part<QAction>("mnuPollCurrent")};
+    const QMap<QChar, QByteArray> remote{{'p', "POLL ON"}, {'o', "POLL OFF"}, {'c', "CURRENTS ON"}};
     for (const QChar choice : choices)
-        items[QString("DEI").indexOf(choice)]->trigger();
+        if (remote.contains(choice))
+            QVERIFY(f.monitor->commands().runRemote(remote[choice]));
+        else
+            items[QString("DEI").indexOf(choice)]->trigger();
     QString shown;
     for (QAction* item : items)
         shown += item->isChecked() ? 'x' : '-';
@@ -157,9 +170,10 @@ void tst_operator_commands::remoteTexts_data() {
     QTest::addColumn<int>("port");        // chosen and open; 0: none
     QTest::addColumn<QString>("refused"); // the last one's reason; empty: carried out
     QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<int>("times"); // at once
     const auto row = [](const char* name, const QByteArray& text, int port, const char* refused,
-                        const QByteArray& sent = {}) {
-        QTest::newRow(name) << text << port << QString(refused) << sent;
+                        const QByteArray& sent = {}, int times = 1) {
+        QTest::newRow(name) << text << port << QString(refused) << sent << times;
     };
     row("power", "POWER", 4, "", "POWER\r");
     row("power without a port: no box", "POWER", 0, "no port");
@@ -169,6 +183,8 @@ void tst_operator_commands::remoteTexts_data() {
     row("a line break after", "RESET\n", 4, "unknown command");
     row("empty", "", 4, "unknown command");
     row("no warning to dismiss", "DISMISS WARNING", 4, "no warning open");
+    row("a sixth within the second", "STATUS", 4, "too fast", QByteArray("STATUS\r").repeated(5),
+        6);
 }
 
 void tst_operator_commands::remoteTexts() {
@@ -177,33 +193,19 @@ void tst_operator_commands::remoteTexts() {
     QFETCH(int, port);
     QFETCH(QString, refused);
     QFETCH(QByteArray, sent);
+    QFETCH(int, times);
     WindowFixture f;
     if (port)
         f.window->mnuPortsCom_Click(port);
     QList<app::CommandRecord> handled;
     connect(&f.station, &app::Station::commandHandled, this,
             [&](const app::CommandRecord& record) { handled << record; });
-    (void)f.monitor->commands().runRemote(text);
+    for (int i = 0; i < times; ++i)
+        (void)f.monitor->commands().runRemote(text);
     QCOMPARE(f.serial->written(), sent);
-    QVERIFY(f.boxes->shown.isEmpty() && handled.size() == 1 && handled.last().text == text);
+    QVERIFY(f.boxes->shown.isEmpty() && handled.size() == times && handled.last().text == text);
     const std::optional<app::Refusal> last = handled.last().refusal;
     QCOMPARE(last ? QString(app::kRefusalNames[int(*last)]) : QString(), refused);
-}
-
-void tst_operator_commands::remoteCommandsHaveTheWindowsEffects() {
-    WindowFixture f;
-    f.window->mnuPortsCom_Click(4);
-    const auto run = [&](const char* text) { return bool(f.monitor->commands().runRemote(text)); };
-    f.part<QLineEdit>("txtForward").setText("old");
-    QVERIFY(run("POWER") && run("CURRENTS ON") && run("POLL ON"));
-    QVERIFY(f.part<QLineEdit>("txtForward").text().isEmpty());
-    QVERIFY(f.part<QAction>("mnuPoll1").isChecked() &&
-            f.part<QAction>("mnuPollCurrent").isChecked());
-    // Dismissed from afar while the over-power box waits at the window, as its OK button would.
-    f.boxes->onShow = [&] { QVERIFY(run("DISMISS WARNING")); };
-    f.receiveAndTick("PWR FWD ABOVE 1100\r");
-    QCOMPARE(f.boxes->closed, QStringList{app::kOverPowerWarning});
-    QVERIFY(run("POLL OFF") && !f.part<QAction>("mnuPollCurrent").isChecked());
 }
 
 void tst_operator_commands::typing() {
@@ -211,6 +213,12 @@ void tst_operator_commands::typing() {
         WindowFixture f;
         f.serial->setOpen(open);
         auto& term = f.part<QPlainTextEdit>("txtTerm");
+        for (const char* event : {"POWER\r", "FWD: 8", "\b9"})
+            f.serial->receive(event);
+        f.window->Timer1_Timer(); // finds the pane up to date, as a key does below
+        QCOMPARE(term.toPlainText(), "\t\nPOWER\nFWD: 9");
+        if (open)
+            f.serial->receive("0"); // the key sent takes it into the pane first
         term.moveCursor(QTextCursor::Start);
         QTest::keyClicks(&term, "sTatus");
         QTest::keyClick(&term, Qt::Key_Return);
@@ -219,9 +227,9 @@ void tst_operator_commands::typing() {
         QTest::keyClick(&term, Qt::Key_PageUp);    // scrolling keys send nothing
         QKeyEvent euro(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(QChar(0x20AC)));
         QCoreApplication::sendEvent(&term, &euro);
-        // One write per key, and the pane itself never changes.
+        // One write per key, and the keys themselves never change the pane.
         QCOMPARE(f.serial->outputs.join('|'), open ? "s|T|a|t|u|s|\r|\b" : "");
-        QCOMPARE(term.toPlainText(), "\t\n");
+        QCOMPARE(term.toPlainText(), open ? "\t\nPOWER\nFWD: 90" : "\t\nPOWER\nFWD: 9");
     }
 }
 

@@ -1,11 +1,10 @@
 // wattmeterd, the station without a window, as systemd runs it: no display and no session bus,
 // the simulator on the line, a real mosquitto and its dashboard; the notify protocol; its
-// refusals at start; the journal under rotation; and a fleet of three under one Prometheus.
+// refusals at start; the journal under rotation; and the shipped alert rules against its metrics.
 #include "support/broker.h"
 #include "support/engine_fixture.h"
 #include "support/http.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -20,10 +19,6 @@
 #include <unistd.h>
 
 namespace {
-
-QJsonDocument getJson(quint16 port, const QByteArray& target) {
-    return body(get(port, target));
-}
 
 // A datagram socket in systemd's place: what the service tells it, message by message, read
 // as it comes (a full socket would hold the service up, as it would under systemd).
@@ -93,12 +88,9 @@ private slots:
     void initTestCase() { QVERIFY(broker_.start()); }
     void startRefusals_data();
     void startRefusals();
-    void waitsForItsDevice();
-    void byItsDevicePath();
     void atWork();
     void journalRotation_data();
     void journalRotation();
-    void fleetUnderPrometheus();
 
 private:
     Broker broker_;
@@ -130,9 +122,7 @@ void tst_service::startRefusals() {
     QFETCH(QString, config);
     QFETCH(QString, said);
     TempSettings settings;
-    QFile file(settings.folder() + "/service.conf");
-    QVERIFY(config.isEmpty() || (file.open(QIODevice::WriteOnly) && file.write(config.toUtf8())));
-    file.close();
+    QVERIFY(config.isEmpty() || writeFile(settings.folder() + "/service.conf", config.toUtf8()));
     Service service;
     service.start(settings, arguments);
     QVERIFY(service.process.waitForFinished(10000));
@@ -143,69 +133,38 @@ void tst_service::startRefusals() {
              service.said.constData());
 }
 
-void tst_service::waitsForItsDevice() {
-    TempSettings settings;
-    NotifySocket systemd;
-    Service service;
-    service.start(settings, {"--port", "5", "--wait-for-device", "--journal", "j.csv"},
-                  {"NOTIFY_SOCKET=" + systemd.path()});
-    QVERIFY(systemd.saw("READY=1"));
-    QVERIFY(systemd.saw("STATUS=COM5 not open, waiting for it"));
-    QProcess simulator;
-    QVERIFY(startSimulator(simulator, settings, {"--fast"}, 5));
-    QVERIFY(systemd.saw("STATUS=COM5 open, amplifier not asked yet"));
-    stopSimulator(simulator);
-}
-
-void tst_service::byItsDevicePath() {
-    // The port has no COM number then: every surface names it by its path, and it counts as
-    // chosen for the commands from afar.
-    TempSettings settings;
-    QProcess simulator;
-    QVERIFY(startSimulator(simulator, settings, {"--fast"}));
-    const QString device = QFileInfo(settings.portsFolder() + "/com1").symLinkTarget();
-    NotifySocket systemd;
-    Subscriber mqtt(broker_);
-    Service service;
-    service.start(settings,
-                  {"--device", device, "--journal", "j.csv", "--mqtt", broker_.url(), "--mqtt-node",
-                   "n1", "--mqtt-control"},
-                  {"NOTIFY_SOCKET=" + systemd.path(), "WATTMETER_MQTT_PASSWORD=secret"});
-    QVERIFY(systemd.saw("STATUS=" + device + " open, amplifier not asked yet"));
-    QVERIFY(mqtt.saw(("\"port\":\"" + device + "\"").toUtf8()));
-    QVERIFY(run("mosquitto_pub",
-                broker_.observer() + QStringList{"-t", "wattmeter/n1/command", "-m", "STATUS"}));
-    QVERIFY(mqtt.saw("wattmeter/n1/command/result {\"command\":\"STATUS\",\"result\":\"sent\"}"));
-    QVERIFY(journal(settings.folder() + "/j.csv").first().endsWith(",port," + device + ",opened"));
-    stopSimulator(simulator);
-}
-
 void tst_service::atWork() {
     TempSettings settings;
     QProcess simulator;
     QVERIFY(startSimulator(simulator, settings, {"--fast"}));
-    const auto tell = [&simulator](const char* command) {
-        simulator.write(QByteArray(command) + '\n');
-    };
     NotifySocket systemd;
     Subscriber mqtt(broker_);
     const quint16 port = freePort();
-    // The file's switch is overridden by the command line's; the rest of the file holds.
-    QFile config(settings.folder() + "/service.conf");
-    QVERIFY(config.open(QIODevice::WriteOnly) &&
-            config.write("# the station\nport = 1\npoll = no\njournal = j.csv\nmqtt-node = n1\n"));
-    config.close();
+    // By its path the port has no COM number: every surface names it so, and it counts as chosen
+    // for the commands from afar. The file's switch is overridden by the command line's; the rest
+    // of the file holds.
+    const QString device = settings.portsFolder() + "/com1", config = settings.folder() + "/s.conf";
+    QVERIFY(writeFile(config, "# the station\ndevice = " + device.toUtf8() +
+                                  "\npoll = no\njournal = j.csv\nmqtt-node = n1\n"));
     Service service;
     service.start(settings,
-                  {"--config", config.fileName(), "--poll", "--serve",
-                   QString("127.0.0.1:%1").arg(port), "--mqtt", broker_.url(), "--mqtt-control"},
+                  {"--config", config, "--poll", "--serve", QString("127.0.0.1:%1").arg(port),
+                   "--mqtt", broker_.url(), "--mqtt-control"},
                   {"NOTIFY_SOCKET=" + systemd.path(), "WATCHDOG_USEC=400000",
                    "WATTMETER_MQTT_PASSWORD=secret"});
     QVERIFY(systemd.saw("READY=1"));
-    const auto state = [&] { return getJson(port, "/api/readings").object(); };
+    const auto state = [&] { return body(get(port, "/api/readings")).object(); };
     QTRY_VERIFY_WITH_TIMEOUT(state()["readings_live"].toBool(), 10000);
-    QVERIFY(mqtt.saw(" wattmeter/n1/state {"));
-    const QRegularExpression answering("^STATUS=COM1 open, amplifier answering, \\d+ W$");
+    // The shipped alert rules watch only series that the program exports.
+    QFile rules(ALERT_RULES);
+    const QByteArray metrics = get(port, "/metrics");
+    QVERIFY(rules.open(QIODevice::ReadOnly));
+    for (const auto& name : QRegularExpression("wattmeter_[a-z_]+").globalMatch(rules.readAll()))
+        QVERIFY2(metrics.contains("# TYPE " + name.captured().toUtf8() + ' '),
+                 qPrintable(name.captured()));
+    QVERIFY(mqtt.saw(("\"port\":\"" + device + "\"").toUtf8()));
+    const QRegularExpression answering("^STATUS=" + QRegularExpression::escape(device) +
+                                       " open, amplifier answering, \\d+ W$");
     QTRY_VERIFY(!systemd.messages().filter(answering).isEmpty());
     // The watchdog's keep-alive at half the period asked for: about five in a second.
     const auto watchdogs = [&] { return systemd.messages().count("WATCHDOG=1"); };
@@ -214,22 +173,22 @@ void tst_service::atWork() {
     QVERIFY2(watchdogs() - before >= 3 && watchdogs() - before <= 7,
              qPrintable(QString::number(watchdogs() - before)));
 
-    tell("vanish");
-    QVERIFY(systemd.saw("STATUS=COM1 lost, waiting for it"));
-    QCOMPARE(state()["readings_stale_because"].toString(), "port closed");
-    tell("return");
+    simulator.write("vanish\n");
+    QVERIFY(systemd.saw("STATUS=" + device + " lost, waiting for it"));
+    simulator.write("return\n");
     QTRY_VERIFY_WITH_TIMEOUT(state()["readings_live"].toBool(), 10000);
-    tell("mute");
+    simulator.write("mute\n");
     QTRY_COMPARE_WITH_TIMEOUT(state()["amplifier"].toString(), "silent", 10000);
-    QVERIFY(service.standardError().contains(" - COM1: no reply from the amplifier\n"));
-    tell("unmute");
+    QVERIFY(service.standardError().contains(
+        (" - " + device + ": no reply from the amplifier\n").toUtf8()));
+    simulator.write("unmute\n");
     QTRY_COMPARE_WITH_TIMEOUT(state()["amplifier"].toString(), "answering", 5000);
 
     QVERIFY(run("mosquitto_pub",
                 broker_.observer() + QStringList{"-t", "wattmeter/n1/command", "-m", "RESET"}));
     QVERIFY(mqtt.saw("wattmeter/n1/command/result {\"command\":\"RESET\",\"result\":\"sent\"}"));
     // Over-power: the warning opens, the readings go on, DISMISS WARNING closes it.
-    tell("overpower");
+    simulator.write("overpower\n");
     QTRY_VERIFY_WITH_TIMEOUT(!state()["over_power_warning_open_since"].isNull(), 5000);
     const QString read = state()["powers_time"].toString();
     QTRY_VERIFY_WITH_TIMEOUT(state()["powers_time"].toString() > read, 5000);
@@ -246,6 +205,7 @@ void tst_service::atWork() {
     QVERIFY(mqtt.saw(" wattmeter/n1/availability offline"));
     const QStringList lines = journal(settings.folder() + "/j.csv");
     QVERIFY(lines.filter(",remote,RESET,sent").size() == 1 && lines.last().isEmpty());
+    QVERIFY(lines.first().endsWith(",port," + device + ",opened"));
     QVERIFY(lines.filter(",alarm,PWR FWD ABOVE 1100").size() >= 1);
     stopSimulator(simulator);
 }
@@ -259,21 +219,26 @@ void tst_service::journalRotation_data() {
 void tst_service::journalRotation() {
     QFETCH(bool, hangUp);
     TempSettings settings;
-    QProcess simulator;
-    QVERIFY(startSimulator(simulator, settings, {"--fast"}));
     const QString path = settings.folder() + "/state/j.csv";
     QVERIFY(QDir().mkpath(settings.folder() + "/state"));
+    NotifySocket systemd;
     Service service; // a relative journal goes into systemd's StateDirectory=
-    service.start(settings, {"--port", "1", "--poll", "--journal", "j.csv"},
-                  {"STATE_DIRECTORY=" + settings.folder() + "/state"});
+    service.start(
+        settings, {"--port", "5", "--wait-for-device", "--poll", "--journal", "j.csv"},
+        {"STATE_DIRECTORY=" + settings.folder() + "/state", "NOTIFY_SOCKET=" + systemd.path()});
+    QVERIFY(systemd.saw("READY=1") && systemd.saw("STATUS=COM5 not open, waiting for it"));
+    QProcess simulator;
+    QVERIFY(startSimulator(simulator, settings, {"--fast"}, 5));
+    QVERIFY(systemd.saw("STATUS=COM5 open, amplifier not asked yet"));
     QTRY_VERIFY_WITH_TIMEOUT(journal(path).filter(",reading,").size() >= 2, 10000);
     QVERIFY(QFile::rename(path, path + ".1"));
     if (hangUp)
         service.signal(SIGHUP);
     QTRY_VERIFY_WITH_TIMEOUT(journal(path).filter(",reading,").size() >= 2, 5000);
-    service.signal(SIGTERM);
+    service.signal(SIGKILL);
     QVERIFY(service.process.waitForFinished(2000));
-    // Every line whole, in one file or the other, in order.
+    // Killed as it wrote: every line whole, in one file or the other, in order.
+    QVERIFY(journal(path + ".1").last().isEmpty() && journal(path).last().isEmpty());
     const QStringList lines = journal(path + ".1") + journal(path);
     QStringList times;
     for (const QString& line : lines)
@@ -285,41 +250,6 @@ void tst_service::journalRotation() {
     std::sort(sorted.begin(), sorted.end());
     QCOMPARE(times, sorted);
     stopSimulator(simulator);
-}
-
-void tst_service::fleetUnderPrometheus() {
-    // Three stations on one broker and under one Prometheus with the shipped rules: a silence
-    // at one of them is an alert for that one alone.
-    TempSettings settings;
-    QProcess simulators[3];
-    Service services[3];
-    QStringList targets;
-    for (int n = 1; n <= 3; ++n) {
-        QVERIFY(startSimulator(simulators[n - 1], settings, {"--fast"}, n));
-        const quint16 port = freePort();
-        targets << QString("127.0.0.1:%1").arg(port);
-        services[n - 1].start(settings,
-                              {"--port", QString::number(n), "--poll", "--serve",
-                               QString("127.0.0.1:%1").arg(port), "--mqtt",
-                               QString("mqtt://observer@127.0.0.1:%1").arg(broker_.port),
-                               "--mqtt-node", QString("n%1").arg(n)},
-                              {"WATTMETER_MQTT_PASSWORD=look"});
-    }
-    Prometheus prometheus(targets, QStringLiteral(ALERT_RULES));
-    simulators[1].write("mute\n");
-    const auto firing = [&] {
-        QStringList found;
-        for (const QJsonValue alert :
-             prometheus.query("/api/v1/alerts")["data"]["alerts"].toArray())
-            if (alert["state"] == "firing")
-                found << alert["labels"]["alertname"].toString() + " " +
-                             alert["labels"]["instance"].toString();
-        return found;
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(!firing().isEmpty(), 60000);
-    QCOMPARE(firing(), QStringList{"AmplifierSilent " + targets[1]});
-    for (QProcess& simulator : simulators)
-        stopSimulator(simulator);
 }
 
 QTEST_GUILESS_MAIN(tst_service)

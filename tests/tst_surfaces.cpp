@@ -1,19 +1,21 @@
 // Every surface follows the station, which hears the line through the engine, with no window:
-// port transitions, silence, live or stale readings with the reason, and over-power while a box
-// waits (a test view holds it open as a modal box would). The surfaces are the journal, the
-// notifications, the dashboard's state and metrics, and what the MQTT bridge publishes.
+// port transitions, silence, live or stale readings with the reason; and over-power while the
+// window's box waits. The surfaces are the journal, the notifications, the dashboard's state and
+// metrics, and what the MQTT bridge publishes.
 #include "app/journal.h"
 #include "app/notifier.h"
 #include "app/station_json.h"
 #include "dashboard/station_view.h"
 #include "mqtt/bridge.h"
 #include "support/broker.h"
-#include "support/engine_fixture.h"
 #include "support/pty.h"
+#include "support/window_fixture.h"
+#include "ui/log_pane.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -77,12 +79,9 @@ private slots:
     void initTestCase() { QVERIFY(broker_.start()); }
     void portTransitions_data();
     void portTransitions();
-    void whatStartsTheSilenceClock_data();
-    void whatStartsTheSilenceClock();
     void staleReasons_data();
     void staleReasons();
     void overPowerReachesEverySurfaceWhileTheBoxWaits();
-    void withoutAViewTheWarningWaitsForDismissal();
     void journalThatCannotWrite();
     void brokerThatRefusesThenGoes();
 
@@ -107,6 +106,7 @@ void tst_surfaces::portTransitions_data() {
         "COM2 cannot be reopened");
     row("lost", "COM2", false, "port,COM2,lost,gone", "COM2 was lost");
     row("reopened", "COM2", true, "port,COM2,reopened", "COM2 was lost|COM2 is back");
+    row("waited for", "COM3", true, "port,COM3,reopened", "COM3 is back");
 }
 
 void tst_surfaces::portTransitions() {
@@ -120,7 +120,7 @@ void tst_surfaces::portTransitions() {
     Engine<FakeSerial> f;
     Surfaces surfaces(f.station);
     f.serial->refusedPorts = {3};
-    (void)f.monitor->choosePort(row == "failed" ? 3 : 2);
+    (void)f.monitor->choosePort(row == "failed" || row == "waited for" ? 3 : 2);
     if (row == "closed")
         f.monitor->closePort();
     if (row == "not reopened")
@@ -129,9 +129,10 @@ void tst_surfaces::portTransitions() {
         f.serial->setOpen(false);
         emit f.serial->deviceLost("gone");
     }
-    if (row == "reopened") {
+    if (row == "reopened" || row == "waited for") {
         f.serial->setOpen(true);
         emit f.serial->reopened();
+        QVERIFY(f.monitor->commands().runRemote("STATUS")); // the port counts as chosen
     }
     QVERIFY2(surfaces.last("port,").startsWith(journal), qPrintable(surfaces.last("port,")));
     QCOMPARE(surfaces.notifier.shown.join('|'), notified);
@@ -142,55 +143,25 @@ void tst_surfaces::portTransitions() {
     QVERIFY2(surfaces.view.metrics().contains(up.toUtf8()), qPrintable(up));
 }
 
-void tst_surfaces::whatStartsTheSilenceClock_data() {
-    QTest::addColumn<QString>("asked"); // what goes out, on COM1 unless "closed"
-    QTest::addColumn<bool>("silent");
-    QTest::newRow("start-up reset") << "start" << true;
-    QTest::newRow("automatic poll") << "poll" << true;
-    QTest::newRow("status button") << "button" << true;
-    QTest::newRow("typed key") << "key" << false;
-    QTest::newRow("button on a closed port") << "closed" << false;
-}
-
-void tst_surfaces::whatStartsTheSilenceClock() {
-    QFETCH(QString, asked);
-    QFETCH(bool, silent);
-    Engine<FakeSerial> f;
-    f.station.setSilenceAfter(std::chrono::milliseconds(50));
-    f.settings.set("port", "1");
-    f.serial->refusedPorts = {asked == "closed" ? 1 : 0};
-    if (asked == "start" || asked == "closed")
-        f.monitor->loadStoredPort();
-    else
-        (void)f.monitor->choosePort(1);
-    app::CommandPath& commands = f.monitor->commands();
-    if (asked == "poll") {
-        commands.run(app::Command::PollOn, app::Origin::Button);
-        f.monitor->Timer1_Timer();
-        f.monitor->Timer1_Timer();
-    }
-    if (asked == "button" || asked == "closed")
-        commands.run(app::Command::Status, app::Origin::Button);
-    if (asked == "key")
-        (void)commands.send("S", app::Origin::Key);
-    QVERIFY(!f.serial->written().isEmpty() || asked == "closed");
-    QTest::qWait(200); // four times the silence's limit: long enough to fall silent, if at all
-    QCOMPARE(f.station.replies().state == app::Amplifier::Silent, silent);
-    if (silent) { // any byte ends it
-        f.serial->receive("x");
-        QCOMPARE(f.station.replies().state, app::Amplifier::Answering);
-    }
-}
-
 void tst_surfaces::staleReasons_data() {
     QTest::addColumn<QString>("reason"); // null while live
+    QTest::addColumn<QString>("asked");  // what goes out to the amplifier, on COM1
+    const auto row = [](const char* name, const char* reason, const char* asked = "") {
+        QTest::newRow(name) << QString(reason) << QString(asked);
+    };
     for (const char* reason : app::kStaleReasons)
-        QTest::newRow(reason) << QString(reason);
-    QTest::newRow("live") << QString();
+        row(reason, reason, QByteArray(reason) == "amplifier silent" ? "button" : "");
+    QTest::newRow("live") << QString() << QString();
+    // What else starts the silence clock, and what does not.
+    row("silent after the start-up reset", "amplifier silent", "start");
+    row("silent after an automatic poll", "amplifier silent", "poll");
+    row("a typed key asks nothing", "amplifier not asked", "key");
+    row("the button on a port closed since", "port closed", "closed");
 }
 
 void tst_surfaces::staleReasons() {
     QFETCH(QString, reason);
+    QFETCH(QString, asked);
     Engine<FakeSerial> f;
     Surfaces surfaces(f.station);
     f.station.setSilenceAfter(std::chrono::milliseconds(50));
@@ -199,32 +170,46 @@ void tst_surfaces::staleReasons() {
         const QJsonObject state = surfaces.state();
         QCOMPARE(state["readings_live"].toBool(), reason.isNull());
         QCOMPARE(state["readings_stale_because"].toString(), reason);
+        QCOMPARE(state["amplifier"] == "silent", reason == "amplifier silent");
         QCOMPARE(app::stateJson(f.station)["readings_live"], state["readings_live"]); // MQTT's
         QCOMPARE(availability(state), reason.isNull() ? "online" : "offline");
         const QString live = QString("wattmeter_readings_live %1\n").arg(int(reason.isNull()));
         QVERIFY2(surfaces.view.metrics().contains(live.toUtf8()), qPrintable(live));
         QCOMPARE(surfaces.last("live,"), reason.isNull() ? "live,yes" : "live,no," + reason);
     };
-    (void)f.monitor->choosePort(1);
+    f.settings.set("port", "1");
+    if (asked == "start")
+        f.monitor->loadStoredPort();
+    else
+        (void)f.monitor->choosePort(1);
+    app::CommandPath& commands = f.monitor->commands();
     if (reason == "port closed")
         f.monitor->closePort();
-    if (reason == "amplifier silent")
-        f.monitor->commands().run(app::Command::Status, app::Origin::Button);
-    if (reason == "over-power warning") { // behind the box, the reading ages
-        BoxView box(*f.monitor);
-        bool checked = false;
-        box.onBox = [&] {
+    if (asked == "button" || asked == "closed")
+        commands.run(app::Command::Status, app::Origin::Button);
+    if (asked == "poll") {
+        commands.run(app::Command::PollOn, app::Origin::Button);
+        f.monitor->Timer1_Timer();
+        f.monitor->Timer1_Timer();
+    }
+    if (asked == "key")
+        (void)commands.send("S", app::Origin::Key);
+    QCOMPARE(f.serial->written().isEmpty(), asked.isEmpty() || asked == "closed");
+    if (reason == "over-power warning") { // behind the window's box, the reading ages
+        auto* boxes = new RecordingMessageBox;
+        ui::frmWattmeter window(*f.monitor, std::unique_ptr<app::MessageBox>(boxes));
+        boxes->onShow = [&] {
             QTRY_COMPARE(surfaces.state()["readings_stale_because"].toString(), reason);
             says();
-            checked = true;
-            box.answer();
         };
         f.receiveAndTick("FWD: 850 \rPWR FWD ABOVE 1100\r");
-        QVERIFY(checked);
+        QCOMPARE(boxes->shown.size(), 1);
         return;
     }
     if (reason == "no recent reading" || reason.isNull())
         f.receiveAndTick("FWD: 850 ");
+    if (!asked.isEmpty())
+        QTest::qWait(200); // four times the silence's limit: long enough to fall silent, if at all
     QTRY_COMPARE(surfaces.state()["readings_stale_because"].toString(), reason);
     says();
     if (reason != "amplifier silent")
@@ -244,11 +229,10 @@ void tst_surfaces::staleReasons() {
 
 void tst_surfaces::overPowerReachesEverySurfaceWhileTheBoxWaits() {
     // The box is left open: what the amplifier says meanwhile reaches every surface once the
-    // line goes quiet, with the time of the scan that found it; the view shows it after OK.
-    Engine<FakeSerial> f;
+    // line goes quiet, with the time of the scan that found it; the window shows it after OK.
+    WindowFixture f;
     Surfaces surfaces(f.station);
     surfaces.notifier.setInterval(std::chrono::milliseconds(3000));
-    BoxView box(*f.monitor);
     QTime now(16, 7, 51);
     f.monitor->setClock([&now] { return now; });
     qputenv("WATTMETER_MQTT_PASSWORD", "secret");
@@ -266,12 +250,13 @@ void tst_surfaces::overPowerReachesEverySurfaceWhileTheBoxWaits() {
         QVERIFY(surfaces.view.metrics().contains(counted.arg(count).toUtf8()));
         QVERIFY(alarms.saw(QString("wattmeter/n1/alarm {\"text\":\"%1\"").arg(alarm).toUtf8()));
     };
+    const auto pane = [&] { return ui::paneText(f.part<QPlainTextEdit>("txtAlarms")); };
     bool openAtTheSecond = false;
-    box.onBox = [&] {
-        box.onBox = [&] { // the second box: the warning stays open until it is answered
+    f.boxes->onShow = [&] {
+        if (f.boxes->shown.size() > 1) { // the warning stays open until its last box is answered
             openAtTheSecond = f.station.overPowerWarning().open;
-            box.answer();
-        };
+            return;
+        }
         everywhere("PWR FWD ABOVE 1100", 1);
         QCOMPARE(surfaces.state()["over_power_warning_open_since"].toString().isEmpty(), false);
         now = now.addSecs(10);
@@ -280,34 +265,17 @@ void tst_surfaces::overPowerReachesEverySurfaceWhileTheBoxWaits() {
         now = now.addSecs(5);
         f.serial->receive("PWR FWD ABOVE 1100\r");
         everywhere("PWR FWD ABOVE 1100", 2);
-        QCOMPARE(box.shown, QStringList{app::kOverPowerWarning});
+        QCOMPARE(pane(), "");
         now = now.addSecs(30);
-        box.answer();
     };
     f.serial->receive("PWR FWD ABOVE 1100\r");
-    const QString warning = app::kOverPowerWarning;
-    QTRY_COMPARE(box.shown,
-                 (QStringList{warning, "16:07:51 PWR FWD ABOVE 1100", "16:08:01 HIGH VSWR", warning,
-                              "16:08:06 PWR FWD ABOVE 1100"}));
-    QVERIFY(openAtTheSecond && !f.station.overPowerWarning().open); // both boxes answered
+    QTRY_COMPARE(pane(), "16:07:51 - PWR FWD ABOVE 1100\r\n16:08:01 - HIGH VSWR\r\n"
+                         "16:08:06 - PWR FWD ABOVE 1100\r\n");
+    QVERIFY(f.boxes->shown.size() == 2 && openAtTheSecond &&
+            !f.station.overPowerWarning().open); // both boxes answered
     QTRY_COMPARE_WITH_TIMEOUT(
         surfaces.notifier.shown,
         (QStringList{"PWR FWD ABOVE 1100", "HIGH VSWR", "PWR FWD ABOVE 1100 (1 more)"}), 5000);
-}
-
-void tst_surfaces::withoutAViewTheWarningWaitsForDismissal() {
-    Engine<FakeSerial> f;
-    (void)f.monitor->choosePort(1);
-    app::CommandPath& commands = f.monitor->commands();
-    commands.run(app::Command::PollOn, app::Origin::Button);
-    f.receiveAndTick("PWR FWD ABOVE 1100\r");
-    QVERIFY(f.station.overPowerWarning().open && !f.station.overPowerWarning().holdsPolls);
-    f.receiveAndTick("FWD: 1200 ");
-    QCOMPARE(f.serial->written(), "POWER\r"); // polls go on
-    QCOMPARE(f.station.readings().latest[0].text, "1200");
-    QVERIFY(commands.runRemote("DISMISS WARNING"));
-    QVERIFY(!f.station.overPowerWarning().open);
-    QCOMPARE(commands.runRemote("DISMISS WARNING").refusal, app::Refusal::NoWarningOpen);
 }
 
 void tst_surfaces::journalThatCannotWrite() {
@@ -361,5 +329,5 @@ void tst_surfaces::brokerThatRefusesThenGoes() {
     QCOMPARE(surfaces.journalLines(), journal);
 }
 
-QTEST_GUILESS_MAIN(tst_surfaces)
+QTEST_MAIN(tst_surfaces)
 #include "tst_surfaces.moc"

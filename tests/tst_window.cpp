@@ -7,7 +7,6 @@
 #include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -56,6 +55,13 @@ void tst_window::layout() {
                  f.part<QPlainTextEdit>("txtTerm").toPlainText() +
                  f.part<QPlainTextEdit>("txtAlarms").toPlainText(),
              "Forward\t\nab");
+    // The pane is not read-only: wherever the operator leaves the caret, alarms go to the end.
+    auto& alarms = f.part<QPlainTextEdit>("txtAlarms");
+    alarms.moveCursor(QTextCursor::Start);
+    QTest::keyClicks(&alarms, "ok ");
+    f.receiveAndTick("HIGH VSWR\r");
+    QVERIFY(alarms.toPlainText().startsWith("ok ab") &&
+            alarms.toPlainText().endsWith(" - HIGH VSWR\n"));
     // Enter and Escape press no button; each button has its access key.
     for (const char* key : {"P", "C", "S", "R", "x"}) {
         QPushButton* button = nullptr;
@@ -96,9 +102,12 @@ void tst_window::accessibleNamesAreTheCaptions() {
     for (QWidget* bar : {&f.part("prgBar1"), &f.part("prgBar2")})
         QCOMPARE(name(bar), bar->toolTip());
     QCOMPARE(name(&f.part("txtAlarms")) + name(&f.part("txtTerm")), "AlarmsTerminal");
-    f.receiveAndTick("HIGH BAND SELECTED");
-    QCOMPARE(name(&f.part("shpHigh"), QAccessible::Description), "lit");
-    QCOMPARE(name(&f.part("shpLow"), QAccessible::Description), "unlit");
+    for (const QByteArray band : {"HIGH", "LOW"}) {
+        f.receiveAndTick(band + " BAND SELECTED");
+        QCOMPARE(name(&f.part("shpHigh"), QAccessible::Description) + ' ' +
+                     name(&f.part("shpLow"), QAccessible::Description),
+                 band == "HIGH" ? "lit unlit" : "unlit lit");
+    }
 }
 
 void tst_window::boxesOnScreen() {

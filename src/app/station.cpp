@@ -58,7 +58,8 @@ void Station::recordPort(PortEvent::Kind kind, int number, const QString& name,
     port_.name = name;
     port_.device = device;
     port_.open = kind == PortEvent::Opened || kind == PortEvent::Reopened;
-    if (kind == PortEvent::Opened) {
+    // A device waited for comes as reopened: chosen all the same.
+    if (kind == PortEvent::Opened || kind == PortEvent::Reopened) {
         port_.chosen = number;
         port_.chosenByPath = number == 0;
     }

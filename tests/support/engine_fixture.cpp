@@ -1,39 +1,8 @@
 #include "engine_fixture.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTest>
-
-void BoxView::show(std::deque<app::Finding>& found) {
-    while (!found.empty()) {
-        const app::Finding finding = std::move(found.front());
-        found.pop_front();
-        switch (finding.kind) {
-        case app::Finding::Readings:
-            shown << "readings";
-            break;
-        case app::Finding::Band:
-            shown << QString("band %1").arg(finding.high ? "high" : "low");
-            break;
-        case app::Finding::OverPower:
-            MsgBox(QString::fromLatin1(app::kOverPowerWarning), app::vbExclamation, {});
-            monitor_.acknowledgeWarning();
-            [[fallthrough]];
-        case app::Finding::Alarm:
-            shown << finding.alarm.time + " " + finding.alarm.text;
-            break;
-        }
-    }
-}
-
-int BoxView::MsgBox(const QString& prompt, int, const QString&) {
-    shown << prompt;
-    if (prompt == QLatin1String(app::kOverPowerWarning)) {
-        if (onBox)
-            QMetaObject::invokeMethod(&loop_, onBox, Qt::QueuedConnection);
-        loop_.exec();
-    }
-    return app::vbOK;
-}
 
 bool startSimulator(QProcess& simulator, TempSettings& settings, const QStringList& options,
                     int port) {
@@ -46,6 +15,12 @@ bool startSimulator(QProcess& simulator, TempSettings& settings, const QStringLi
         return false;
     settings.set("port", QString::number(port));
     return true;
+}
+
+bool writeFile(const QString& path, const QByteArray& content) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
 void stopSimulator(QProcess& simulator) {

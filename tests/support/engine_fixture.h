@@ -1,6 +1,5 @@
 // The engine and its station without a window, under QCoreApplication: on a recording serial
-// component, or on the real one against the simulator program. A test view stands in for the
-// window where a test needs one.
+// component, or on the real one against the simulator program.
 #pragma once
 
 #include "app/interval_timer.h"
@@ -11,7 +10,6 @@
 #include "temp_settings.h"
 
 #include <QByteArrayList>
-#include <QEventLoop>
 #include <QProcess>
 #include <QSet>
 
@@ -101,28 +99,6 @@ private:
     QByteArray waiting_;
 };
 
-// Stands in for the window: it records what it was shown, in order ("band high", "alarm HIGH
-// VSWR", "box", "readings FWD 850"), and holds each over-power box open in a nested event loop,
-// as QMessageBox::exec does, until the test answers it or the engine closes it.
-class BoxView : public app::MonitorView, public app::MessageBox {
-public:
-    QStringList shown;
-    std::function<void()> onBox; // runs inside the box's event loop; answer() ends it
-
-    explicit BoxView(app::Monitor& monitor) : monitor_(monitor) { monitor.attach(*this, *this); }
-    ~BoxView() override { monitor_.detach(); }
-    bool boxOpen() const { return loop_.isRunning(); }
-    void answer() { loop_.quit(); }
-
-    void show(std::deque<app::Finding>& found) override;
-    int MsgBox(const QString& prompt, int, const QString&) override;
-    void close(const QString&) override { answer(); }
-
-private:
-    app::Monitor& monitor_;
-    QEventLoop loop_;
-};
-
 template <typename Serial> struct Engine {
     TempSettings settings;
     app::Station station;
@@ -130,7 +106,6 @@ template <typename Serial> struct Engine {
     std::unique_ptr<app::Monitor> monitor{
         new app::Monitor(std::unique_ptr<seriallink::SerialComponent>(serial), station)};
 
-    // Text into the receive path, then the tick.
     void receiveAndTick(const QByteArray& text) {
         serial->receive(text);
         monitor->Timer1_Timer();
@@ -142,3 +117,5 @@ template <typename Serial> struct Engine {
 bool startSimulator(QProcess& simulator, TempSettings& settings, const QStringList& options,
                     int port = 1);
 void stopSimulator(QProcess& simulator);
+// Writes the file whole, making its folder first.
+bool writeFile(const QString& path, const QByteArray& content);

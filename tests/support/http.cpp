@@ -31,17 +31,12 @@ QJsonDocument body(const QByteArray& answer) {
     return QJsonDocument::fromJson(answer.mid(answer.indexOf("\r\n\r\n") + 4));
 }
 
-Prometheus::Prometheus(const QStringList& targets, const QString& rules) {
+Prometheus::Prometheus(const QString& target) {
     QFile config(data.filePath("prometheus.yml"));
-    QStringList quoted;
-    for (const QString& target : targets)
-        quoted << "'" + target + "'";
-    const QString text =
-        QString("global: {scrape_interval: 1s, evaluation_interval: 1s}\n%1"
-                "scrape_configs: [{job_name: wattmeter, static_configs: [{targets: [%2]}]}]\n")
-            .arg(rules.isEmpty() ? QString() : "rule_files: ['" + rules + "']\n",
-                 quoted.join(", "));
-    if (!config.open(QIODevice::WriteOnly) || config.write(text.toUtf8()) != text.size())
+    const QByteArray text = "global: {scrape_interval: 1s}\nscrape_configs: [{job_name: wattmeter, "
+                            "static_configs: [{targets: ['" +
+                            target.toUtf8() + "']}]}]\n";
+    if (!config.open(QIODevice::WriteOnly) || config.write(text) != text.size())
         qFatal("cannot write %s", qPrintable(config.fileName()));
     config.close();
     process.start("prometheus", {"--config.file=" + config.fileName(),

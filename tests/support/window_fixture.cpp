@@ -3,8 +3,6 @@
 #include "pty.h"
 
 #include <QAction>
-#include <QFileInfo>
-#include <QTest>
 
 QList<int> checkedPorts(const QObject& window) {
     QList<int> ports;

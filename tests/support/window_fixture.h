@@ -31,13 +31,7 @@ template <typename Serial> struct Window : Engine<Serial> {
     }
 };
 
-struct WindowFixture : Window<FakeSerial> {
-    // Text into the receive path, then the tick.
-    void receiveAndTick(const QByteArray& text) {
-        serial->receive(text);
-        window->Timer1_Timer();
-    }
-};
+struct WindowFixture : Window<FakeSerial> {};
 
 struct LiveWindow : Window<seriallink::QtSerialComponent> {
     QProcess simulator;

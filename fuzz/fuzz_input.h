@@ -1,5 +1,5 @@
-// What the appendlog fuzz targets share: a fuzz input cut into a sequence of appends, and the
-// check that ends a run.
+// What the fuzz targets share: the check that ends a run, and for the appendlog targets a fuzz
+// input cut into a sequence of appends.
 #pragma once
 
 #include <cstddef>
@@ -13,7 +13,7 @@ namespace fuzzinput {
 
 inline void check(bool condition, const char* what) {
     if (!condition) {
-        std::fprintf(stderr, "appendlog fuzz: %s\n", what);
+        std::fprintf(stderr, "fuzz: %s\n", what);
         std::abort();
     }
 }
