@@ -328,9 +328,9 @@ void Client::serve(int (*call)(mosquitto*, int)) {
         const int rc = call(session_.get(), 1);
         handleTold(rc, errno);
         int waiting = 0;
-        if (call != &mosquitto_loop_read || !session_ ||
+        if (call != &mosquitto_loop_read || !session_ || !readable_ || !readable_->isEnabled() ||
             ioctl(mosquitto_socket(session_.get()), FIONREAD, &waiting) != 0 || waiting == 0)
-            return;
+            return; // written, gone, reading stopped, or nothing more to read
     }
 }
 
