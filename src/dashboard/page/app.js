@@ -168,6 +168,7 @@
     }
     const t = parseTime(current.time);
     $('updated').textContent = t === null ? 'No reading yet' : `Last reading ${clock(t)}`;
+    $('updated').hidden = t === null && words === 'No reading yet'; // said once is enough
     const since = parseTime(current.over_power_warning_open_since);
     $('warning').hidden = since === null;
     if (since !== null) $('warning').textContent = `Over-power warning open since ${clock(since)}: dismiss it at the window, or with DISMISS WARNING`;
