@@ -68,6 +68,7 @@ private slots:
     void shortSessionsKeepBackingOff();
     void twoStationsUnderOneId();
     void stuckBrokerHoldsUpNothing();
+    void outboxBounds();
     void careless_data();
     void careless();
 
@@ -365,6 +366,37 @@ void tst_mqtt_client::stuckBrokerHoldsUpNothing() {
     QCOMPARE(live.seen.count(" wattmeter/n1/state "), 2);
     broker.signal(SIGSTOP); // a clean stop it never acknowledges is no clean stop
     QVERIFY(!client.stop("wattmeter/n1/availability", "offline", true, 300));
+}
+
+void tst_mqtt_client::outboxBounds() {
+    // What a stopped broker's test above does not reach: results alone over their bound, and the
+    // counts and places kept when the message out comes back or a stop replaces what waits.
+    using Event = mqtt::Outbox::Event;
+    mqtt::Outbox box;
+    const auto drain = [&box] {
+        QByteArrayList sent;
+        while (const mqtt::Outbox::Message* message = box.takeNext())
+            sent << message->payload, box.acknowledge();
+        return sent;
+    };
+    box.putEvent("a", "alarm");
+    for (int i = 0; i <= mqtt::Outbox::kMaxEvents; ++i)
+        box.putEvent("r", QByteArray::number(i), Event::Result);
+    QCOMPARE(drain().first(), "alarm");
+    QCOMPARE(box.resultsDropped(), 1u);
+    box.replaceWaiting("s", "offline", true);
+    box.putLatest("s", "0", true);
+    (void)box.takeNext();
+    box.returnOut(); // the state out comes back, and a newer one takes its place
+    box.putLatest("s", "1", true);
+    QCOMPARE(drain(), QByteArrayList{"1"});
+    box.putEvent("a", "0");
+    (void)box.takeNext();
+    box.returnOut(); // an alarm too, counted once
+    for (int i = 1; i < mqtt::Outbox::kMaxEvents; ++i)
+        box.putEvent("a", QByteArray::number(i));
+    QCOMPARE(drain().size(), mqtt::Outbox::kMaxEvents);
+    QCOMPARE(box.eventsDropped(), 0u);
 }
 
 void tst_mqtt_client::careless_data() {
