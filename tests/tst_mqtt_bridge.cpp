@@ -192,11 +192,7 @@ void tst_mqtt_bridge::publishesTheStation() {
     for (const char* config : {"button/wattmeter_n1/reset", "switch/wattmeter_n1/polling"})
         QVERIFY(live.saw(QByteArray(" homeassistant/") + config + "/config \n"));
     QVERIFY(!later.seen.contains("homeassistant/button"));
-    // Home Assistant back, and the broker back: all of it again.
-    const auto configs = [&] { return live.all().count("wattmeter_n1/forward_power/config"); };
-    QVERIFY(run("mosquitto_pub",
-                broker_.observer() + QStringList{"-t", "homeassistant/status", "-m", "online"}));
-    QTRY_COMPARE(configs(), 2);
+    // The broker back: all of it again (Home Assistant back is homeAssistantRestartsInABurst's).
     broker_.stop();
     QVERIFY(broker_.start());
     QVERIFY(Subscriber(broker_).saw(" wattmeter/n1/state", 10000));
@@ -284,33 +280,30 @@ void tst_mqtt_bridge::aFloodOfCommandsAndAnAlarm() {
     Subscriber live(broker_);
     const auto b = bridge(broker_, f, true);
     QVERIFY(live.saw("wattmeter/n1/availability online"));
-    QElapsedTimer flood;
-    flood.start();
     QProcess pub;
     pub.start("mosquitto_pub",
               broker_.observer() + QStringList{"-t", "wattmeter/n1/command", "-l"});
     pub.write(QByteArray("STATUS\n").repeated(500));
-    QVERIFY(pub.waitForBytesWritten());
-    QVERIFY(live.saw("wattmeter/n1/command/result"));
+    QVERIFY(pub.waitForBytesWritten() && live.saw("wattmeter/n1/command/result"));
     f.receiveAndTick("HIGH VSWR\r");
     pub.write(QByteArray("STATUS\n").repeated(500));
     pub.closeWriteChannel();
-    QTRY_COMPARE(pub.state(), QProcess::NotRunning);
-    int sent = 0, refused = 0, results = 0;
-    const auto tally = [&] {
-        sent = refused = results = 0;
-        for (const QByteArray& result : payloads(live.all(), "0 wattmeter/n1/command/result")) {
+    int sent = 0;
+    QByteArrayList results;
+    const auto told = [&] { // commands told of, each sum with its count
+        results = payloads(live.all(), "0 wattmeter/n1/command/result");
+        int all = sent = 0;
+        for (const QByteArray& result : results) {
             const QJsonObject o = QJsonDocument::fromJson(result).object();
-            ++results;
             sent += o["result"] == "sent";
-            refused += o["reason"] == "too fast" ? o["count"].toInt(1) : 0;
+            all += o["count"].toInt(1);
         }
-        return sent + refused;
+        return all;
     };
-    QTRY_COMPARE_WITH_TIMEOUT(tally(), 1000, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(told(), 1000, 10000);
     QCOMPARE(sent, 5);
     QCOMPARE(f.serial->written(), QByteArray("STATUS\r").repeated(5));
-    QVERIFY(results <= 5 + 1 + flood.elapsed() / 1000 + 1); // and a sum a second
+    QVERIFY(results.size() < 20); // a sum a second
     QCOMPARE(payloads(live.all(), "0 wattmeter/n1/alarm").size(), 1);
     const QByteArray state = payloads(live.all(), "0 wattmeter/n1/state").last();
     QCOMPARE(QJsonDocument::fromJson(state)["mqtt_alarms_dropped"], 0);
